@@ -1,0 +1,41 @@
+// Where the configuration lives: a key in the key store, a per-user file and
+// the template file shipped in the program folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/config_store.h"
+
+namespace qm {
+
+struct ConfigLocations {
+  KeyRoot root = KeyRoot::kCurrentUser;
+  std::string subkey;        // "Software\Quillmoor SMS\Quillmoor GSM Driver" [+ " N"]
+  std::string userFolder;    // "%appdata%/Quillmoor SMS", expanded
+  std::string userFile;      // userFolder + "/qmdriver.cfg"
+  std::string templatePath;  // program folder + "/qmdriver.cfg"
+};
+
+inline constexpr std::string_view kRegistrySubkey = "Software\\Quillmoor SMS\\Quillmoor GSM Driver";
+inline constexpr std::string_view kUserFolder = "%appdata%/Quillmoor SMS";
+inline constexpr std::string_view kConfigFileName = "qmdriver.cfg";
+
+// The locations for an instance number, program folder and profile choice.
+ConfigLocations MakeConfigLocations(unsigned instance, const std::string& programFolder,
+                                    bool useServiceProfile);
+
+// Replaces "%name%" references left to right with the variable's value; "%%"
+// stays as it is; an undefined variable disappears. With `useServiceProfile`
+// the name "appdata" means the service account's folder.
+std::string ExpandPathVariables(std::string_view text, bool useServiceProfile);
+
+// Loads from the key store, else the per-user file, else the template (after
+// creating the per-user folder). Shows the start-up message box and returns
+// false when neither works.
+bool LoadConfiguration(ConfigStore& config, const ConfigLocations& where);
+
+// Saves to the key store, falling back to the per-user file.
+bool SaveConfiguration(const ConfigStore& config, const ConfigLocations& where);
+
+}  // namespace qm

@@ -1,0 +1,48 @@
+// Commands for the driver's command thread, and the queue that carries them.
+//
+// Posting transfers ownership of the command and its payload to the queue; the
+// command thread frees both after executing the command.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "modem/async_event.h"
+#include "platform/blocking_queue.h"
+#include "sms/message.h"
+
+namespace qm {
+
+enum DriverCommandCode : uint32_t {
+  CMD_INCOMING = 0x402,        // a received message (SMS, push or status report)
+  CMD_MODEM_EVENT = 0x403,     // a modem reply event; result 1 = success/information, 0 = failure
+  CMD_SEND_RESULT = 0x404,     // the message that was sent; result 0 = failed
+  CMD_LISTED_MESSAGE = 0x405,  // a message read by a memory listing
+  CMD_READ_DONE = 0x406,       // end of a listing; optional error text
+  CMD_SOURCE_MESSAGE = 0x408,  // a message from a source, to be sent
+  CMD_CONNECT = 0x409,         // connect the modem
+};
+
+struct DriverCommand {
+  using Payload = std::variant<std::monostate, std::unique_ptr<SMSMessage>, std::unique_ptr<AsyncEvent>, std::string>;
+
+  uint32_t code = 0;
+  int32_t result = 0;
+  Payload param;
+
+  SMSMessage* Message() const {
+    auto* p = std::get_if<std::unique_ptr<SMSMessage>>(&param);
+    return p ? p->get() : nullptr;
+  }
+  AsyncEvent* Event() const {
+    auto* p = std::get_if<std::unique_ptr<AsyncEvent>>(&param);
+    return p ? p->get() : nullptr;
+  }
+  const std::string* Text() const { return std::get_if<std::string>(&param); }
+};
+
+using CommandQueue = BlockingQueue<DriverCommand>;
+
+}  // namespace qm

@@ -1,0 +1,83 @@
+#include "platform/environment.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/utf.h"
+
+extern char** environ;
+
+namespace qm {
+namespace {
+
+std::optional<std::string> Env(const char* name) {
+  const char* v = std::getenv(name);
+  if (v == nullptr) return std::nullopt;
+  return std::string(v);
+}
+
+std::optional<std::string> EnvNonEmpty(const char* name) {
+  auto v = Env(name);
+  if (v && v->empty()) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::string HomeDir() {
+  if (auto h = EnvNonEmpty("HOME")) return *h;
+  std::vector<char> buf(16384);
+  passwd pw{};
+  passwd* result = nullptr;
+  if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result && result->pw_dir) {
+    return result->pw_dir;
+  }
+  return "/";
+}
+
+std::string ConfigHome() {
+  if (auto v = EnvNonEmpty("XDG_CONFIG_HOME")) return *v;
+  return HomeDir() + "/.config";
+}
+
+std::string ServiceHome() {
+  if (auto v = EnvNonEmpty("QMDRIVER_SERVICE_HOME")) return *v;
+  return "/var/lib/qmdriver";
+}
+
+std::string TempDir() {
+  if (auto v = EnvNonEmpty("TMPDIR")) return *v;
+  return "/tmp";
+}
+
+std::string RuntimeDir() {
+  if (auto v = EnvNonEmpty("XDG_RUNTIME_DIR")) {
+    if (access(v->c_str(), W_OK | X_OK) == 0) return *v;
+  }
+  return TempDir();
+}
+
+std::optional<std::string> LookupVariable(std::string_view name) {
+  if (name.empty()) return std::nullopt;
+  const std::string key(name);
+  if (auto v = Env(key.c_str())) return v;
+  const std::string lower = AsciiLowerCopy(name);
+  if (lower == "appdata" || lower == "localappdata") return ConfigHome();
+  if (lower == "temp" || lower == "tmp") return TempDir();
+  if (lower == "userprofile") return HomeDir();
+  if (lower == "comspec") return std::string("/bin/sh");
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq == nullptr) continue;
+    if (EqualsIgnoreCase(std::string_view(*e, static_cast<std::size_t>(eq - *e)), name)) {
+      return std::string(eq + 1);
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace qm

@@ -1,0 +1,33 @@
+// Environment lookups and the folders the driver keeps its files in.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// Looks a variable up by name, ignoring case when no exact match exists
+// (configuration files written on other systems use "%APPDATA%" and the like).
+// A few Windows names have Linux meanings: "appdata" is the XDG config folder,
+// "temp"/"tmp" the temporary folder, "userprofile" the home folder and
+// "comspec" the shell.
+std::optional<std::string> LookupVariable(std::string_view name);
+
+// $XDG_CONFIG_HOME, or ~/.config.
+std::string ConfigHome();
+
+// The service account's application-data folder: /var/lib/qmdriver, or
+// $QMDRIVER_SERVICE_HOME when set (tests and packagers redirect it).
+std::string ServiceHome();
+
+// $TMPDIR, or /tmp.
+std::string TempDir();
+
+// $XDG_RUNTIME_DIR when set and usable, otherwise the temporary folder.
+std::string RuntimeDir();
+
+// $HOME, or the password database entry, or "/".
+std::string HomeDir();
+
+}  // namespace qm

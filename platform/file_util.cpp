@@ -1,0 +1,132 @@
+#include "platform/file_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/unique_fd.h"
+
+namespace qm {
+
+bool WriteAll(int fd, std::string_view data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string DirName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+void SyncDirectory(const std::string& dir) {
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd) ::fsync(fd.get());
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, SysError* err) {
+  auto fail = [&](int e) {
+    if (err) *err = SysErrorFromErrno(e);
+    return false;
+  };
+  if (path.empty()) {
+    if (err) *err = SysError{kErrInvalidName, ErrorStr(kErrInvalidName)};
+    return false;
+  }
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+
+  const std::string dir = DirName(path);
+  std::string tmpl = path + ".tmpXXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd) return fail(errno);
+  const std::string tmp(name.data());
+
+  bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), data) && ::fsync(fd.get()) == 0;
+  int saved = errno;
+  if (ok && !fd.Close()) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return fail(saved);
+  }
+  SyncDirectory(dir);
+  return true;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, SysError* err) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) {
+    if (err) *err = SysErrorFromErrno(errno);
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) {
+    if (err) *err = SysErrorFromErrno(errno);
+    return std::nullopt;
+  }
+  std::string out;
+  if (S_ISREG(st.st_mode)) out.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (err) *err = SysErrorFromErrno(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+bool MakeDirectories(const std::string& path, mode_t mode, SysError* err) {
+  if (path.empty()) {
+    if (err) *err = SysError{kErrInvalidName, ErrorStr(kErrInvalidName)};
+    return false;
+  }
+  std::string partial;
+  std::size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    partial = path.substr(0, pos);
+    if (partial.empty()) continue;
+    if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
+      if (err) *err = SysErrorFromErrno(errno);
+      return false;
+    }
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (err) *err = SysErrorFromErrno(errno ? errno : ENOTDIR);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qm

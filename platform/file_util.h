@@ -1,0 +1,39 @@
+// Durable file operations shared by everything that writes files.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace qm {
+
+// Replaces `path` with `data` so that a crash, a kill or a full disk at any
+// moment leaves either the old file or the new one: the data goes to a
+// temporary file in the same folder, is flushed to disk, renamed over `path`,
+// and the folder is flushed. The new file gets `mode`, or the old file's mode
+// when one exists. Returns false (with `err` filled when given) on any failure;
+// the old file is then untouched and the temporary file removed.
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
+                         SysError* err = nullptr);
+
+// Reads a whole regular file. nullopt (with `err`) when it cannot be opened or
+// fully read.
+std::optional<std::string> ReadWholeFile(const std::string& path, SysError* err = nullptr);
+
+// Writes all of `data` to `fd`, looping over partial writes and EINTR.
+bool WriteAll(int fd, std::string_view data);
+
+// Creates a folder and its parents (like mkdir -p). True when it exists after.
+bool MakeDirectories(const std::string& path, mode_t mode = 0755, SysError* err = nullptr);
+
+// The folder part of a path ("." when there is none).
+std::string DirName(const std::string& path);
+
+// Flushes a folder's entry table to disk (after a rename or create in it).
+void SyncDirectory(const std::string& dir);
+
+}  // namespace qm

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds and runs the test suite.
+#   scripts/test.sh          the whole suite (build/)
+#   scripts/test.sh asan     the whole suite under AddressSanitizer + UBSan (build-asan/)
+#   scripts/test.sh tsan     the concurrency tests under ThreadSanitizer (build-tsan/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+variant=${1:-plain}
+"$(pwd)/scripts/deps.sh"
+
+case "$variant" in
+  plain) dir=build; flags=(); filter=() ;;
+  asan)  dir=build-asan; flags=(-DQM_SANITIZE=address,undefined -DQM_BUILD_BENCH=OFF); filter=() ;;
+  tsan)  dir=build-tsan; flags=(-DQM_SANITIZE=thread -DQM_BUILD_BENCH=OFF); filter=(-R 'Concurrent') ;;
+  *) echo "unknown variant: $variant" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
+ninja -C "$dir" >/dev/null
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+log="$dir/ctest.log"
+set +e
+scripts/with-services.sh ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600 "${filter[@]}" >"$log" 2>&1
+rc=$?
+set -e
+grep -E '^\s*[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception|Not Run)' "$log" || true
+passed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .* Passed' "$log" || true)
+failed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception)' "$log" || true)
+if [[ $rc -ne 0 ]]; then
+  sed -n '/The following tests FAILED/,$p' "$log"
+  tail -n 200 "$log" | grep -vE '^\s*[0-9]+/[0-9]+ Test .* Passed' | tail -n 80
+fi
+echo "[$variant] $passed passed, $failed failed"
+exit $rc
