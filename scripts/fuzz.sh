@@ -12,7 +12,7 @@ if ! ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
 fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQM_BUILD_FUZZ=ON -DQM_BUILD_TESTS=OFF \
   -DQM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build-fuzz >/dev/null
+ninja -C build-fuzz >build-fuzz/build.log 2>&1 || { grep -E -A5 "error|FAILED" build-fuzz/build.log | head -n 80; exit 1; }
 for src in fuzz/fuzz_*.cpp; do
   name=$(basename "$src" .cpp)
   corpus="build-fuzz/corpus/$name"

@@ -17,7 +17,7 @@ case "$variant" in
 esac
 
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
-ninja -C "$dir" >/dev/null
+ninja -C "$dir" >"$dir/build.log" 2>&1 || { grep -E -A5 "error|FAILED" "$dir/build.log" | head -n 80; exit 1; }
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
@@ -28,12 +28,12 @@ set +e
 scripts/with-services.sh ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600 "${filter[@]}" >"$log" 2>&1
 rc=$?
 set -e
-grep -E '^\s*[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception|Not Run)' "$log" || true
-passed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .* Passed' "$log" || true)
-failed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .*(Failed|Timeout|Exception)' "$log" || true)
+grep -E '^\s*[0-9]+/[0-9]+ Test .*(\*\*\*|Not Run)' "$log" || true
+passed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .* Passed +[0-9.]+ sec$' "$log" || true)
+failed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .*\*\*\*' "$log" || true)
 if [[ $rc -ne 0 ]]; then
   sed -n '/The following tests FAILED/,$p' "$log"
-  tail -n 200 "$log" | grep -vE '^\s*[0-9]+/[0-9]+ Test .* Passed' | tail -n 80
+  grep -vE '^\s*([0-9]+/[0-9]+ Test .* Passed|Start )' "$log" | tail -n 120
 fi
 echo "[$variant] $passed passed, $failed failed"
 exit $rc
