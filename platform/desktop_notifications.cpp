@@ -79,7 +79,11 @@ void DesktopNotifications::Loop() {
   while (!stop_.load()) {
     std::optional<Item> item = queue_.Pop();
     if (!item) continue;  // woken: check the stop flag
-    if (client.Notify(item->title, item->text)) delivered_.fetch_add(1);
+    if (client.Notify(item->title, item->text)) {
+      delivered_.fetch_add(1);
+    } else {
+      failed_.fetch_add(1);
+    }
   }
 }
 

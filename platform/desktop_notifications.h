@@ -45,8 +45,10 @@ class DesktopNotifications {
   // too many are waiting.
   bool Send(std::string title, std::string text);
 
-  // Notifications the daemon accepted so far (for tests and diagnostics).
+  // Notifications the daemon accepted, and those that failed, so far (for
+  // tests and diagnostics; dropped ones count in neither).
   uint64_t Delivered() const { return delivered_.load(); }
+  uint64_t Failed() const { return failed_.load(); }
 
  private:
   struct Item {
@@ -59,6 +61,7 @@ class DesktopNotifications {
   BlockingQueue<Item> queue_;
   std::atomic<bool> stop_{false};
   std::atomic<uint64_t> delivered_{0};
+  std::atomic<uint64_t> failed_{0};
   std::thread thread_;
 };
 
