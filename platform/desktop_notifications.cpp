@@ -9,7 +9,6 @@
 namespace qm {
 namespace {
 
-const char* const kService = "org.freedesktop.Notifications";
 const char* const kPath = "/org/freedesktop/Notifications";
 const char* const kInterface = "org.freedesktop.Notifications";
 
@@ -24,7 +23,7 @@ class NotifyClient {
     try {
       if (!proxy_) {
         connection_ = sdbus::createSessionBusConnection();
-        proxy_ = sdbus::createProxy(*connection_, kService, kPath);
+        proxy_ = sdbus::createProxy(*connection_, options_.busName, kPath);
       }
       auto call = proxy_->createMethodCall(kInterface, "Notify");
       call << options_.appName << uint32_t{0} << std::string() << title << text << std::vector<std::string>()

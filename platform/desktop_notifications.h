@@ -27,6 +27,8 @@
 namespace qm {
 
 struct DesktopNotificationOptions {
+  // The daemon's bus name (tests give their fake daemon a name of its own).
+  std::string busName = "org.freedesktop.Notifications";
   std::string appName = "Quillmoor GSM Modem Driver";
   int32_t expireMs = 10000;
   std::chrono::milliseconds callTimeout{2000};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sdbus-c++/sdbus-c++.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -24,11 +25,21 @@ struct Received {
   int32_t expire = 0;
 };
 
+// The bus name of this test process's fake daemon: test processes run in
+// parallel on one bus, and each must talk to its own daemon.
+std::string TestBusName() { return "org.freedesktop.Notifications.Test" + std::to_string(::getpid()); }
+
+DesktopNotificationOptions TestOptions() {
+  DesktopNotificationOptions options;
+  options.busName = TestBusName();
+  return options;
+}
+
 // A notification daemon on the private session bus of the test scripts.
 class FakeNotificationServer {
  public:
   explicit FakeNotificationServer(std::shared_future<void> gate = {}) : gate_(std::move(gate)) {
-    connection_ = sdbus::createSessionBusConnection("org.freedesktop.Notifications");
+    connection_ = sdbus::createSessionBusConnection(TestBusName());
     object_ = sdbus::createObject(*connection_, "/org/freedesktop/Notifications");
     object_->registerMethod("Notify")
         .onInterface("org.freedesktop.Notifications")
@@ -96,8 +107,9 @@ bool Eventually(const std::function<bool()>& condition) {
 
 TEST(DesktopNotifications, NotifyCarriesTitleTextAndTenSeconds) {
   if (!HaveSessionBus()) GTEST_SKIP() << "no private session bus (run through scripts/with-services.sh)";
+  EXPECT_EQ(DesktopNotificationOptions().busName, "org.freedesktop.Notifications");
   FakeNotificationServer server;
-  DesktopNotifications notifications;
+  DesktopNotifications notifications(TestOptions());
   EXPECT_TRUE(notifications.Send("Connected", "Quillmoor GSM Modem Driver is connected to ttyUSB0"));
   ASSERT_TRUE(server.WaitFor(1));
   const Received r = server.Got().at(0);
@@ -113,7 +125,9 @@ TEST(DesktopNotifications, NotifyCarriesTitleTextAndTenSeconds) {
 TEST(DesktopNotifications, MissingDaemonIsReportedOnceAndRecovers) {
   if (!HaveSessionBus()) GTEST_SKIP() << "no private session bus (run through scripts/with-services.sh)";
   LogLines log;
-  DesktopNotifications notifications({.log = log.Sink()});
+  DesktopNotificationOptions options = TestOptions();
+  options.log = log.Sink();
+  DesktopNotifications notifications(options);
   notifications.Send("Error", "first");
   notifications.Send("Error", "second");
   ASSERT_TRUE(Eventually([&] { return notifications.Failed() == 2; }));
@@ -152,7 +166,7 @@ TEST(DesktopNotificationsConcurrent, HangingDaemonNeverHoldsUpTheCaller) {
   FakeNotificationServer server(release.get_future().share());
   {
     // Time-out far longer than the test's bound: only queueing keeps Send quick.
-    DesktopNotificationOptions options;
+    DesktopNotificationOptions options = TestOptions();
     options.callTimeout = 60s;
     options.maxPending = 4;
     DesktopNotifications notifications(options);
