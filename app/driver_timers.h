@@ -16,9 +16,10 @@
 // any thread, including from inside a handler (the lock is recursive). The
 // handler runs on the timer thread with the timer lock held, so a call from
 // another thread waits for a running handler to finish: a handler must never
-// wait for a thread that might be calling into the timers. Start, Stop and
-// the destructor belong to the owning (main) thread; SignalStop may be called
-// from anywhere, a handler included.
+// wait for a thread that might be calling into the timers, must not throw,
+// and must not call SetHandler. Start, Stop and the destructor belong to the
+// owning (main) thread; SignalStop may be called from anywhere, a handler
+// included.
 #pragma once
 
 #include <condition_variable>
