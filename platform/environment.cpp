@@ -61,6 +61,15 @@ std::string RuntimeDir() {
   return TempDir();
 }
 
+std::string ExecutablePath() {
+  char buf[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 std::optional<std::string> LookupVariable(std::string_view name) {
   if (name.empty()) return std::nullopt;
   const std::string key(name);

@@ -30,4 +30,11 @@ std::string RuntimeDir();
 // $HOME, or the password database entry, or "/".
 std::string HomeDir();
 
+// The absolute path of the running executable (/proc/self/exe); empty when
+// unknown.
+std::string ExecutablePath();
+
+// True when standard input is a terminal (someone can answer a question).
+bool StdinIsTerminal();
+
 }  // namespace qm

@@ -1,0 +1,51 @@
+#include "app/notifier.h"
+
+#include "app/config_store.h"
+#include "app/logger.h"
+#include "platform/utf.h"
+
+namespace qm {
+namespace {
+
+// A log entry stays on one line.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += (c == '\r' || c == '\n') ? ' ' : c;
+  }
+  return out;
+}
+
+}  // namespace
+
+Notifier::Notifier(Logger* log, const ConfigStore* config, bool serviceMode, BalloonSender sender)
+    : log_(log), config_(config), serviceMode_(serviceMode), sender_(std::move(sender)) {}
+
+void Notifier::SetTooltip(std::string_view text) {
+  std::string tip = TruncateCodePoints(text, kTooltipLength);
+  {
+    std::lock_guard lock(mutex_);
+    if (tip == tooltip_) return;
+    tooltip_ = tip;
+  }
+  if (log_) log_->Write(0, "Status: " + OneLine(tip));
+}
+
+std::string Notifier::Tooltip() const {
+  std::lock_guard lock(mutex_);
+  return tooltip_;
+}
+
+bool Notifier::BalloonsEnabled() const {
+  return !serviceMode_ && !(config_ && config_->GetInt("disable_bubbles") != 0);
+}
+
+void Notifier::ShowBalloon(std::string_view title, std::string_view text) {
+  if (!BalloonsEnabled()) return;
+  if (log_) log_->Write(0, "Balloon: " + OneLine(title) + ": " + OneLine(text));
+  if (sender_) sender_(std::string(title), std::string(text));
+}
+
+}  // namespace qm
