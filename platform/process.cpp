@@ -25,7 +25,12 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+  // The driver ignores SIGPIPE; the programs it starts expect the default.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, "/bin/sh", nullptr, &attr, cargs.data(), environ);
   posix_spawnattr_destroy(&attr);
