@@ -1,6 +1,5 @@
 #include "sms/pdu_time.h"
 
-#include <cstdio>
 #include <ctime>
 #include <limits>
 
@@ -75,13 +74,15 @@ int64_t LocalTimeToUnix(int year, int month, int day, int hour, int minute, int 
   if (!OffsetAt(asUtc, offset)) return -1;
   const int64_t first = asUtc - offset;
   if (!OffsetAt(first, offset)) return -1;
-  const int64_t second_guess = asUtc - offset;
-  if (second_guess == first) return first;
-  // The two guesses straddle a change of offset: either the time lies just
-  // past the change, or it falls into a gap (clocks moved forward) and, like
-  // mktime, is read with the offset that applied before the change. Both give
-  // the second guess.
-  return second_guess;
+  const int64_t secondGuess = asUtc - offset;
+  if (secondGuess == first) return first;
+  // The guesses straddle a change of offset. Either the second is right (the
+  // time lies just past the change), or the local time falls into the gap of
+  // clocks moved forward; mktime then reads it with the offset from before
+  // the change, which gives the later of the two guesses.
+  if (!OffsetAt(secondGuess, offset)) return -1;
+  if (asUtc - offset == secondGuess) return secondGuess;
+  return first > secondGuess ? first : secondGuess;
 }
 
 uint32_t ToMessageTime(int64_t seconds) {
@@ -100,11 +101,44 @@ bool ReadSemiOctetTime(PduReader& reader, int64_t& seconds, const char* field) {
   return true;
 }
 
+namespace {
+
+// One "%d" of scanf: blanks, an optional sign, digits. Values beyond nine
+// digits are clamped rather than overflowing.
+bool ScanInt(std::string_view& text, int& out) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const std::size_t digitsStart = i;
+  int64_t value = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    if (value < 1000000000) value = value * 10 + (text[i] - '0');
+    ++i;
+  }
+  if (i == digitsStart) return false;
+  out = static_cast<int>(negative ? -value : value);
+  text.remove_prefix(i);
+  return true;
+}
+
+bool ScanChar(std::string_view& text, char c) {
+  if (text.empty() || text.front() != c) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+}  // namespace
+
 uint32_t DecodeTextModeTime(std::string_view text) {
   if (!text.empty() && text.front() == '"') text.remove_prefix(1);
-  const std::string copy(text.substr(0, 64));
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (std::sscanf(copy.c_str(), "%d/%d/%d,%d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6) return 0;
+  // "yy/MM/dd,hh:mm:ss", anything behind the seconds (the zone) ignored.
+  if (!ScanInt(text, year) || !ScanChar(text, '/') || !ScanInt(text, month) || !ScanChar(text, '/') ||
+      !ScanInt(text, day) || !ScanChar(text, ',') || !ScanInt(text, hour) || !ScanChar(text, ':') ||
+      !ScanInt(text, minute) || !ScanChar(text, ':') || !ScanInt(text, second)) {
+    return 0;
+  }
   // Two-digit years are 20yy; a modem set to four-digit years gives the year.
   if (year < 100) year += 2000;
   return ToMessageTime(LocalTimeToUnix(year, month, day, hour, minute, second));
