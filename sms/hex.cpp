@@ -16,6 +16,8 @@ int HexDigit(char c) {
 
 }  // namespace
 
+bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
+
 void AppendHex(std::string& out, std::string_view bytes) {
   const std::size_t start = out.size();
   out.resize(start + bytes.size() * 2);

@@ -11,6 +11,8 @@ namespace qm {
 std::string BytesToHex(std::string_view bytes);
 void AppendHex(std::string& out, std::string_view bytes);
 
+bool IsHexDigit(char c);
+
 // True when `text` is an even number of hexadecimal digits (either case).
 bool IsHexPdu(std::string_view text);
 
