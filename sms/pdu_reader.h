@@ -3,6 +3,7 @@
 // Every read checks the remaining length first. A failed read leaves the
 // cursor where it was and records the name of the field that was missing, so
 // a decoder can stop at the first failure and say why ("cannot read TP-UDL").
+// The reader does not own the octets: keep them alive while it is used.
 // Header-only, no allocation; any thread.
 #pragma once
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/utf.h"
 #include "sms/pdu_inspect.h"
 #include "sms/pdu_time.h"
 #include "tests/sms/scoped_time_zone.h"
@@ -174,6 +175,14 @@ TEST_F(DecodeDeliverTest, SevenBitTextsAndHeaders) {
   EXPECT_EQ(narrow->reference, 200);
   EXPECT_EQ(narrow->part, 1);
 
+  // A nine-octet header (16-bit concatenation plus a language element) takes
+  // 12 septets with 4 fill bits; "Hey" leaves 7 spare bits in its last octet,
+  // which are not a fourth character.
+  auto longHeader = DecodeReceivedPdu(Deliver("44", "00", "0F 09080401800201250100 802CE701"));
+  ASSERT_TRUE(longHeader);
+  EXPECT_EQ(longHeader->text, "Hey");
+  EXPECT_EQ(longHeader->reference, 384);
+
   // A message-waiting DCS (C8: store, indication active) carries 7-bit text.
   auto waiting = DecodeReceivedPdu(Deliver("04", "C8", "02 C834"));
   ASSERT_TRUE(waiting);
@@ -189,6 +198,16 @@ TEST_F(DecodeDeliverTest, PortedDataAndUcs2) {
   EXPECT_TRUE(ported->ported);
   EXPECT_EQ(ported->coding, 4);
   EXPECT_EQ(ported->text, "\x01\xC3\xBF\xC2\x80");
+
+  // 8-bit data (DCS 04): all 256 octet values come back from the text.
+  std::string octets;
+  for (int i = 0; i < 256; ++i) octets.push_back(static_cast<char>(i));
+  for (std::string_view chunk : {std::string_view(octets).substr(0, 140), std::string_view(octets).substr(140)}) {
+    auto data = DecodeReceivedPdu(Deliver("04", "04", "") + static_cast<char>(chunk.size()) + std::string(chunk));
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->coding, 4);
+    EXPECT_EQ(Latin1Utf8ToBytes(data->text), chunk);
+  }
 
   auto ucs2 = DecodeReceivedPdu(Deliver("04", "08", "06 041F0440D83D"));
   ASSERT_TRUE(ucs2);
@@ -250,7 +269,8 @@ TEST_F(DecodeDeliverTest, StampYearsAndTimeZoneOctet) {
   EXPECT_EQ(zoned->time, y2049->time);
   // Year 50 is 1950, before the 32-bit epoch field can hold it: unknown (0)
   // rather than a wrapped date in 2086.
-  PduReader reader(Pdu("05101010101000" "00"));
+  const std::string stamp = Pdu("05101010101000" "00");
+  PduReader reader(stamp);
   int64_t seconds = 0;
   ASSERT_TRUE(ReadSemiOctetTime(reader, seconds, "TP-SCTS"));
   EXPECT_EQ(seconds, test::MkTime(1950, 1, 1, 1, 1, 1));

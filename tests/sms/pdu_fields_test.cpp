@@ -38,10 +38,12 @@ TEST(EncodeAddress, SemiOctetsAndTypeOfAddress) {
 
 TEST(ReadAddress, DecimalDigitsSkipNibblesAboveNine) {
   std::string out;
-  PduReader reader(HexToBytes("0591A1B2F3"));
+  const std::string field = HexToBytes("0591A1B2F3");
+  PduReader reader(field);
   ASSERT_TRUE(ReadAddress(reader, out, "TP-OA"));
   EXPECT_EQ(out, "123");
-  PduReader empty(HexToBytes("0081"));
+  const std::string emptyField = HexToBytes("0081");
+  PduReader empty(emptyField);
   ASSERT_TRUE(ReadAddress(empty, out, "TP-OA"));
   EXPECT_EQ(out, "");
 }
