@@ -6,7 +6,8 @@
 namespace qm {
 namespace {
 
-// The default alphabet, septet -> code point. 0x1B (escape) is handled apart.
+// The default alphabet, septet -> code point. 0x1B is the escape, handled
+// apart; its slot is never read.
 constexpr std::array<char16_t, 128> kDefaultAlphabet = {
     u'@',    u'\u00A3', u'$',     u'\u00A5', u'\u00E8', u'\u00E9', u'\u00F9', u'\u00EC',  // 0x00
     u'\u00F2', u'\u00C7', u'\n',  u'\u00D8', u'\u00F8', u'\r',    u'\u00C5', u'\u00E5',  // 0x08
