@@ -1,7 +1,11 @@
 // qmctl: the command-line client of the GSM driver and its offline tools.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "tools/qmctl/pdu_command.h"
 
 namespace {
 
@@ -11,7 +15,8 @@ void PrintUsage(std::FILE* out) {
       "\n"
       "Commands:\n"
       "  help            show this text\n"
-      "  version         show the version\n",
+      "  version         show the version\n"
+      "  pdu             encode and decode SMS PDUs offline (qmctl pdu --help)\n",
       out);
 }
 
@@ -30,6 +35,9 @@ int main(int argc, char** argv) {
   if (command == "version" || command == "--version") {
     std::printf("qmctl %s\n", QM_VERSION);
     return 0;
+  }
+  if (command == "pdu") {
+    return qm::RunPduCommand(std::vector<std::string>(argv + 2, argv + argc), stdin, stdout, stderr);
   }
   std::fprintf(stderr, "qmctl: unknown command '%s'\n", argv[1]);
   PrintUsage(stderr);
