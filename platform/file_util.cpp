@@ -122,8 +122,12 @@ bool MakeDirectories(const std::string& path, mode_t mode, SysError* err) {
     }
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    if (err) *err = SysErrorFromErrno(errno ? errno : ENOTDIR);
+  if (::stat(path.c_str(), &st) != 0) {
+    if (err) *err = SysErrorFromErrno(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    if (err) *err = SysErrorFromErrno(ENOTDIR);
     return false;
   }
   return true;

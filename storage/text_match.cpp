@@ -1,0 +1,54 @@
+#include "storage/text_match.h"
+
+#include "platform/utf.h"
+
+namespace qm {
+namespace {
+
+bool IsAscii(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
+// Folds an ASCII field into `out`; false (out unusable) when the field turns
+// out not to be ASCII.
+bool FoldAsciiInto(std::string_view field, std::string& out) {
+  out.resize(field.size());
+  unsigned char any = 0;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const auto c = static_cast<unsigned char>(field[i]);
+    any |= c;
+    out[i] = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
+  }
+  return any < 0x80;
+}
+
+}  // namespace
+
+CaseInsensitiveMatcher::CaseInsensitiveMatcher(std::string_view value)
+    : folded_(FoldCase(value)), asciiValue_(IsAscii(folded_)) {}
+
+bool CaseInsensitiveMatcher::Equals(std::string_view field) {
+  if (IsAscii(field)) {
+    // Folding never maps a non-ASCII character to ASCII or changes an ASCII
+    // text's length.
+    if (!asciiValue_ || field.size() != folded_.size()) return false;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+      if (AsciiLower(field[i]) != folded_[i]) return false;
+    }
+    return true;
+  }
+  return FoldCase(field) == folded_;
+}
+
+bool CaseInsensitiveMatcher::IsIn(std::string_view field) {
+  if (folded_.empty()) return true;
+  if (field.size() < folded_.size() && IsAscii(field)) return false;
+  if (FoldAsciiInto(field, scratch_)) {
+    return asciiValue_ && scratch_.find(folded_) != std::string::npos;
+  }
+  return FoldCase(field).find(folded_) != std::string::npos;
+}
+
+}  // namespace qm
