@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iterator>
 
 #include "app/config_locations.h"
 #include "platform/file_util.h"
@@ -19,6 +18,7 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
+constexpr std::size_t kWriteChunk = 1 << 20;
 constexpr mode_t kTableFileMode = 0644;
 constexpr mode_t kTableFolderMode = 0700;
 
@@ -48,7 +48,7 @@ FileDatabase::FileDatabase(ConfigStore& config, std::string name, bool useServic
       fileName_(ExpandPathVariables(config.GetString(name_ + ".filename"), useServiceProfile)),
       separator_(TableSeparator(config.GetString(name_ + ".separator"))),
       maxRecords_(std::max(0, config.GetInt(name_ + ".maxrecords"))),
-      records_(KeyLess{KeyColumnValid() ? static_cast<std::size_t>(index_) : 0}) {}
+      records_(KeyColumnValid() ? static_cast<std::size_t>(index_) : 0) {}
 
 FileDatabase::~FileDatabase() = default;
 
@@ -72,20 +72,9 @@ SysError FileDatabase::LastError() const {
   return lastError_;
 }
 
-void FileDatabase::Store(RowSet& set, PackedRow row) const {
-  const std::string_view key = row.Field(static_cast<std::size_t>(index_));
-  if (set.empty() || set.rbegin()->Field(static_cast<std::size_t>(index_)) < key) {
-    set.emplace_hint(set.end(), std::move(row));
-    return;
-  }
-  auto it = set.lower_bound(key);
-  if (it != set.end() && it->Field(static_cast<std::size_t>(index_)) == key) it = set.erase(it);
-  set.emplace_hint(it, std::move(row));
-}
-
 // ---- reading -------------------------------------------------------------
 
-bool FileDatabase::ReadRows(int fd, RowSet& fresh, bool& sawNul) const {
+bool FileDatabase::ReadRows(int fd, RowIndex& fresh, bool& sawNul) const {
   const std::size_t columns = columns_.size();
   const bool keyIsFirst = index_ == 0;
   std::vector<std::string_view> fields;
@@ -93,7 +82,7 @@ bool FileDatabase::ReadRows(int fd, RowSet& fresh, bool& sawNul) const {
   auto onLine = [&](std::string_view line) {
     const LineParse parsed = ParseTableLine(line, separator_, columns, keyIsFirst, fields);
     if (parsed == LineParse::kSkipped) return;
-    Store(fresh, PackedRow::Pack(fields, parsed == LineParse::kQuoted));
+    fresh.Add(PackedRow::Pack(fields, parsed == LineParse::kQuoted));
   };
 
   std::vector<char> chunk(kReadChunk);
@@ -125,6 +114,7 @@ bool FileDatabase::ReadRows(int fd, RowSet& fresh, bool& sawNul) const {
     partial.assign(data.substr(lastLf + 1));
   }
   ForEachDataLine(partial, onLine);
+  fresh.Finish();
   return true;
 }
 
@@ -138,20 +128,16 @@ int FileDatabase::Load(bool resetIds) {
   if (::fstat(fd.get(), &st) != 0) return Fail(errno);
   if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
 
-  RowSet fresh(records_.key_comp());
+  RowIndex fresh(records_.KeyColumn());
   bool sawNul = false;
   if (!ReadRows(fd.get(), fresh, sawNul)) return Fail(errno);
 
   const bool wasEmpty = records_.empty();
-  if (wasEmpty) {
-    records_.swap(fresh);
-  } else {
-    while (!fresh.empty()) Store(records_, std::move(fresh.extract(fresh.begin()).value()));
-  }
+  records_.MergeFrom(std::move(fresh));
   if (resetIds) {
     uint64_t largest = 0;
     for (const auto& row : records_) {
-      largest = std::max<uint64_t>(largest, ReadHexId(row.Field(static_cast<std::size_t>(index_))));
+      largest = std::max<uint64_t>(largest, ReadHexId(records_.KeyOf(row)));
     }
     nextId_ = static_cast<uint32_t>(std::min<uint64_t>(largest + 2, 0xFFFFFFFFull));
   }
@@ -175,7 +161,7 @@ int FileDatabase::Create() {
   if (!fd) return Fail(errno);
   if (::fsync(fd.get()) != 0 || !fd.Close()) return Fail(errno);
   SyncDirectory(dir);
-  records_.clear();
+  records_.Clear();
   pending_.clear();
   appendable_ = true;
   return 0;
@@ -215,8 +201,7 @@ int FileDatabase::AppendPending() {
   }
   std::vector<std::string_view> scratch;
   for (const auto& key : pending_) {
-    const auto it = records_.find(std::string_view(key));
-    if (it != records_.end()) AppendLine(text, *it, scratch);
+    if (const PackedRow* row = records_.Find(key)) AppendLine(text, *row, scratch);
   }
   if (!WriteAll(fd.get(), text) || ::fsync(fd.get()) != 0) {
     const int err = errno;
@@ -235,21 +220,26 @@ int FileDatabase::AppendPending() {
 }
 
 int FileDatabase::Rewrite() {
-  const std::size_t perLine = (columns_.empty() ? 0 : columns_.size() - 1) * separator_.size() + 2;
-  std::size_t size = 0;
-  for (const auto& row : records_) size += row.TextBytes() + perLine;
-  std::string text;
-  text.reserve(size + size / 64);
-  std::vector<std::string_view> scratch;
-  for (const auto& row : records_) AppendLine(text, row, scratch);
-
   SysError err;
-  bool ok = WriteFileAtomically(fileName_, text, kTableFileMode, &err);
+  AtomicFileWriter out;
+  bool ok = out.Open(fileName_, kTableFileMode, &err);
   if (!ok && err.code == kErrFileNotFound) {
     // The folder went away: make it again rather than lose the table.
-    ok = MakeDirectories(DirName(fileName_), kTableFolderMode, &err) &&
-         WriteFileAtomically(fileName_, text, kTableFileMode, &err);
+    ok = MakeDirectories(DirName(fileName_), kTableFolderMode, &err) && out.Open(fileName_, kTableFileMode, &err);
   }
+  // The text goes out in pieces: a second copy of a large table in memory
+  // would cost as much as the table.
+  std::string text;
+  text.reserve(kWriteChunk + 4096);
+  std::vector<std::string_view> scratch;
+  for (auto it = records_.begin(); ok && it != records_.end(); ++it) {
+    AppendLine(text, *it, scratch);
+    if (text.size() >= kWriteChunk) {
+      ok = out.Write(text, &err);
+      text.clear();
+    }
+  }
+  ok = ok && out.Write(text, &err) && out.Commit(&err);
   if (!ok) {
     appendable_ = false;
     return Fail(err);
@@ -276,9 +266,9 @@ int FileDatabase::Flush() { return Save(); }
 
 int FileDatabase::Get(std::string_view key, Row& row) const {
   std::lock_guard lock(lock_);
-  const auto it = records_.find(key);
-  if (it == records_.end()) return 0;
-  row = it->Unpack();
+  const PackedRow* found = records_.Find(key);
+  if (found == nullptr) return 0;
+  row = found->Unpack();
   return 1;
 }
 
@@ -309,32 +299,29 @@ void FileDatabase::Put(const Row& row) {
 
   std::lock_guard lock(lock_);
   if (!KeyColumnValid()) return;
-  const std::string_view key = packed.Field(static_cast<std::size_t>(index_));
-  const bool known = records_.find(key) != records_.end();
-  if (!known && maxRecords_ == 0) {
-    pending_.emplace(key);
+  const std::string key(records_.KeyOf(packed));
+  const bool replaced = records_.Store(std::move(packed));
+  if (!replaced && maxRecords_ == 0) {
+    pending_.insert(key);
   } else {
     pending_.clear();
     appendable_ = false;
   }
-  Store(records_, std::move(packed));
   if (maxRecords_ > 0) {
-    while (records_.size() > static_cast<std::size_t>(maxRecords_)) records_.erase(records_.begin());
+    while (records_.size() > static_cast<std::size_t>(maxRecords_)) records_.PopFront();
   }
 }
 
 void FileDatabase::Remove(std::string_view key) {
   std::lock_guard lock(lock_);
-  const auto it = records_.find(key);
-  if (it == records_.end()) return;
-  records_.erase(it);
+  if (!records_.Erase(key)) return;
   pending_.clear();
   appendable_ = false;
 }
 
 void FileDatabase::Clear() {
   std::lock_guard lock(lock_);
-  records_.clear();
+  records_.Clear();
   pending_.clear();
   appendable_ = false;
 }

@@ -36,6 +36,7 @@
 #include "platform/errors.h"
 #include "storage/generic_database.h"
 #include "storage/packed_row.h"
+#include "storage/row_index.h"
 
 namespace qm {
 
@@ -95,22 +96,10 @@ class FileDatabase final : public GenericDatabase {
   SysError LastError() const;
 
  private:
-  // Orders rows by their key field.
-  struct KeyLess {
-    using is_transparent = void;
-    std::size_t column;
-    bool operator()(const PackedRow& a, const PackedRow& b) const { return a.Field(column) < b.Field(column); }
-    bool operator()(const PackedRow& a, std::string_view b) const { return a.Field(column) < b; }
-    bool operator()(std::string_view a, const PackedRow& b) const { return a < b.Field(column); }
-  };
-  using RowSet = std::set<PackedRow, KeyLess>;
-
   bool KeyColumnValid() const;
   int Fail(int err);
   int Fail(const SysError& err);
-  // Inserts or replaces by key; fast when keys arrive in ascending order.
-  void Store(RowSet& set, PackedRow row) const;
-  bool ReadRows(int fd, RowSet& fresh, bool& sawNul) const;
+  bool ReadRows(int fd, RowIndex& fresh, bool& sawNul) const;
   void AppendLine(std::string& out, const PackedRow& row, std::vector<std::string_view>& scratch) const;
   // 0 done, -1 failed, 1 the file is missing and needs a full rewrite.
   int AppendPending();
@@ -127,7 +116,7 @@ class FileDatabase final : public GenericDatabase {
   const int maxRecords_;
 
   // Guarded by lock_ (GenericDatabase).
-  RowSet records_;
+  RowIndex records_;
   std::set<std::string, std::less<>> pending_;  // keys added since the last save
   bool appendable_ = true;  // the file holds exactly records_ minus pending_
   SysError lastError_;

@@ -32,15 +32,29 @@ std::size_t EndOfData(std::string_view chunk) {
 LineParse ParseTableLine(std::string_view line, std::string_view separator, std::size_t columns,
                          bool keyIsFirst, std::vector<std::string_view>& fields) {
   fields.clear();
-  const char first = separator.empty() ? '\t' : separator.front();
-  const std::size_t sepSize = separator.empty() ? 1 : separator.size();
-  bool sawQuote = false;
+  if (separator.empty()) separator = kDefaultSeparator;
+  if (line.find('"') == std::string_view::npos) {
+    // No quotes: no inside-quotes state, so split at every separator.
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t hit =
+          separator.size() == 1 ? line.find(separator.front(), start) : line.find(separator, start);
+      if (fields.size() == columns) return LineParse::kSkipped;
+      const std::size_t end = hit == std::string_view::npos ? line.size() : hit;
+      fields.push_back(CleanField(line.substr(start, end - start), keyIsFirst && fields.empty()));
+      if (hit == std::string_view::npos) break;
+      start = hit + separator.size();
+    }
+    fields.resize(columns);
+    return LineParse::kPlain;
+  }
+  const char first = separator.front();
+  const std::size_t sepSize = separator.size();
   bool inside = false;
   std::size_t start = 0;
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (c == '"') {
-      sawQuote = true;
       if (i == 0 || line[i - 1] != '\\') inside = !inside;
     } else if (c == first && !inside && (sepSize == 1 || line.substr(i, sepSize) == separator)) {
       if (fields.size() == columns) return LineParse::kSkipped;
@@ -52,7 +66,7 @@ LineParse ParseTableLine(std::string_view line, std::string_view separator, std:
   if (fields.size() == columns) return LineParse::kSkipped;
   fields.push_back(CleanField(line.substr(start), keyIsFirst && fields.empty()));
   fields.resize(columns);
-  return sawQuote ? LineParse::kQuoted : LineParse::kPlain;
+  return LineParse::kQuoted;
 }
 
 FieldForm HowToWriteField(std::string_view field, std::string_view separator, bool firstInLine) {

@@ -11,17 +11,19 @@ bool IsAscii(std::string_view text) {
   return any < 0x80;
 }
 
-// Folds an ASCII field into `out`; false (out unusable) when the field turns
-// out not to be ASCII.
-bool FoldAsciiInto(std::string_view field, std::string& out) {
+// Folds `field` into `out` (reusing its storage). ASCII is lowered in place;
+// from the first other byte on, the common Unicode folding takes over.
+void FoldInto(std::string_view field, std::string& out) {
   out.resize(field.size());
-  unsigned char any = 0;
-  for (std::size_t i = 0; i < field.size(); ++i) {
+  std::size_t i = 0;
+  for (; i < field.size(); ++i) {
     const auto c = static_cast<unsigned char>(field[i]);
-    any |= c;
+    if (c >= 0x80) break;
     out[i] = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
   }
-  return any < 0x80;
+  if (i == field.size()) return;
+  out.resize(i);
+  AppendFoldedCase(field.substr(i), out);
 }
 
 }  // namespace
@@ -39,16 +41,15 @@ bool CaseInsensitiveMatcher::Equals(std::string_view field) {
     }
     return true;
   }
-  return FoldCase(field) == folded_;
+  FoldInto(field, scratch_);
+  return scratch_ == folded_;
 }
 
 bool CaseInsensitiveMatcher::IsIn(std::string_view field) {
   if (folded_.empty()) return true;
   if (field.size() < folded_.size() && IsAscii(field)) return false;
-  if (FoldAsciiInto(field, scratch_)) {
-    return asciiValue_ && scratch_.find(folded_) != std::string::npos;
-  }
-  return FoldCase(field).find(folded_) != std::string::npos;
+  FoldInto(field, scratch_);
+  return scratch_.find(folded_) != std::string::npos;
 }
 
 }  // namespace qm

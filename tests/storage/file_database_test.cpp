@@ -49,6 +49,20 @@ TEST_F(FileDatabaseTest, LoadsEveryFormOfDataLine) {
   EXPECT_EQ(db->Get("00000002", none), 0);
 }
 
+TEST_F(FileDatabaseTest, RowsOutOfOrderAndRepeatedKeys) {
+  auto db = Loaded("00000003\tc\r\n00000001\ta\r\n00000003\tlater line wins\r\n00000002\tb\r\n");
+  const Rows rows = db->SelectContaining(0, "", 0);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][0], "00000001");
+  EXPECT_EQ(rows[2], (Row{"00000003", "later line wins", ""}));
+  db->Put({"00000000", "first"});  // a key before all others still appends
+  ASSERT_EQ(db->Save(), 0);
+  auto again = t_.Open("t");
+  ASSERT_EQ(again->Load(true), 0);
+  EXPECT_EQ(again->SelectContaining(0, "", 1).at(0)[1], "first");
+  EXPECT_EQ(again->Count(), 4);
+}
+
 TEST_F(FileDatabaseTest, NulEndsTheDataAndTheNextSaveRewritesWithoutIt) {
   auto db = Loaded(std::string("00000001\ta\r\n00000002\tb") + '\0' + "junk\r\n00000003\tc\r\n");
   EXPECT_EQ(db->Count(), 2);
