@@ -278,24 +278,19 @@ void FileDatabase::Put(const Row& row) {
   const std::size_t columns = columns_.size();
   std::vector<std::string_view> fields(columns);
   std::vector<std::string> escaped;  // owns the fields that had to be escaped
-  bool quoted = false;
+  bool check = columns == 1;  // a lone empty field needs a form of its own
   for (std::size_t i = 0; i < columns && i < row.size(); ++i) {
-    switch (HowToWriteField(row[i], separator_, i == 0)) {
-      case FieldForm::kRaw:
-        fields[i] = row[i];
-        break;
-      case FieldForm::kQuoted:
-        fields[i] = row[i];
-        quoted = true;
-        break;
-      case FieldForm::kEscaped:
-        if (escaped.empty()) escaped.reserve(columns);  // no reallocation: views stay valid
-        escaped.push_back(EscapeFieldText(row[i], separator_));
-        fields[i] = escaped.back();
-        break;
+    const FieldForm form = HowToWriteField(row[i], separator_, i == 0);
+    check = check || form != FieldForm::kRaw;
+    if (form != FieldForm::kEscaped) {
+      fields[i] = row[i];
+      continue;
     }
+    if (escaped.empty()) escaped.reserve(columns);  // no reallocation: views stay valid
+    escaped.push_back(EscapeFieldText(row[i], separator_));
+    fields[i] = escaped.back();
   }
-  PackedRow packed = PackedRow::Pack(fields, quoted);
+  PackedRow packed = PackedRow::Pack(fields, check);
 
   std::lock_guard lock(lock_);
   if (!KeyColumnValid()) return;

@@ -7,10 +7,10 @@
 // are read back as views; a row turns into a std::vector<std::string> only
 // when a caller asks for a copy.
 //
-// The header also carries one flag, "may need escaping": set when the row came
-// from a file line with double quotes in it, whose fields can hold characters
-// that would not survive being written back raw. Rows without the flag can be
-// written field by field without a check.
+// The header also carries one flag, "may need escaping": set when a field may
+// not survive being written back raw (the row came from a file line with
+// double quotes in it, or was stored with such a field). Rows without the
+// flag are written field by field without a check.
 //
 // Thread safety: a PackedRow is a value; the owning table guards it.
 #pragma once

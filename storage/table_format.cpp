@@ -86,8 +86,10 @@ FieldForm HowToWriteField(std::string_view field, std::string_view separator, bo
   }
   const bool edgeBlank = IsBlank(field.front()) || IsBlank(field.back());
   const bool edgeQuote = field.front() == '"' || field.back() == '"';
-  const bool comment = firstInLine && field.front() == '#';
-  if (!separatorInside && !edgeBlank && !edgeQuote && !oddQuotes && !comment) return FieldForm::kRaw;
+  // At the start of a line a "#" would make it a comment, and a byte-order
+  // mark would be dropped from a key.
+  const bool lineStart = firstInLine && (field.front() == '#' || field.starts_with(kBom));
+  if (!separatorInside && !edgeBlank && !edgeQuote && !oddQuotes && !lineStart) return FieldForm::kRaw;
   // Quotes around it read back exactly, unless it holds a quote itself or its
   // last backslash would keep the closing quote from closing.
   if (!anyQuote && field.back() != '\\') return FieldForm::kQuoted;
@@ -96,6 +98,15 @@ FieldForm HowToWriteField(std::string_view field, std::string_view separator, bo
 
 void AppendTableLine(std::string& out, std::span<const std::string_view> fields,
                      std::string_view separator, bool check) {
+  if (fields.size() == 1 && fields[0].empty()) {
+    out.append("\"\"\r\n");  // an empty line would be skipped on reading
+    return;
+  }
+  const auto quoted = [&](std::string_view text) {
+    out.push_back('"');
+    out.append(text);
+    out.push_back('"');
+  };
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) out.append(separator);
     switch (check ? HowToWriteField(fields[i], separator, i == 0) : FieldForm::kRaw) {
@@ -103,13 +114,19 @@ void AppendTableLine(std::string& out, std::span<const std::string_view> fields,
         out.append(fields[i]);
         break;
       case FieldForm::kQuoted:
-        out.push_back('"');
-        out.append(fields[i]);
-        out.push_back('"');
+        quoted(fields[i]);
         break;
-      case FieldForm::kEscaped:
-        out.append(EscapeFieldText(fields[i], separator));
+      case FieldForm::kEscaped: {
+        // The escaped text is plain, but may still start the line with "#" or
+        // a byte-order mark: a blank (not the separator) before it keeps the
+        // line a row and the mark in place, and reading trims it.
+        const std::string escaped = EscapeFieldText(fields[i], separator);
+        if (i == 0 && (escaped.starts_with('#') || escaped.starts_with(kBom))) {
+          out.push_back(separator == " " ? '\t' : ' ');
+        }
+        out.append(escaped);
         break;
+      }
     }
   }
   out.append("\r\n");

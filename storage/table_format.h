@@ -70,7 +70,8 @@ LineParse ParseTableLine(std::string_view line, std::string_view separator, std:
 enum class FieldForm {
   kRaw,      // as it is (nearly every field)
   kQuoted,   // in double quotes: holds the separator or edge blanks, or starts
-             // a line with "#", and has no quote, line break or NUL
+             // a line with "#" or a byte-order mark; has no quote, line break
+             // or NUL, and does not end with a backslash
   kEscaped,  // EscapeFieldText: holds a line break, NUL, or quotes that would
              // not read back (the escaped text is what the table then holds)
 };
@@ -78,7 +79,8 @@ FieldForm HowToWriteField(std::string_view field, std::string_view separator, bo
 
 // Appends one row as a line: the fields joined by the separator, then CR LF.
 // With `check`, every field is written in the form HowToWriteField gives;
-// without it, raw (the caller knows every field is plain).
+// without it, raw (the caller knows every field is plain). A row of one empty
+// field is written as "" (an empty line would be skipped).
 void AppendTableLine(std::string& out, std::span<const std::string_view> fields,
                      std::string_view separator, bool check);
 

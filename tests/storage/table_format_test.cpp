@@ -142,6 +142,29 @@ TEST(TableWriting, EveryTrickyFieldReadsBackAsWrittenOrEscaped) {
   EXPECT_EQ(HowToWriteField("#x", "\t", false), FieldForm::kRaw);
 }
 
+TEST(TableWriting, TheStartOfALineStaysARow) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::vector<std::pair<Fields, std::string>> cases = {
+      {{"#c", "x", "y"}, "\"#c\"\tx\ty\r\n"},                   // not a comment
+      {{"#c\"", "x", "y"}, " #c%22\tx\ty\r\n"},                   // escaped, a blank in front
+      {{bom + "k", "x", "y"}, "\"" + bom + "k\"\tx\ty\r\n"},       // the mark stays in the key
+      {{bom + "k\\", "x", "y"}, " " + bom + "k\\\tx\ty\r\n"},  // cannot be quoted
+  };
+  for (const auto& [row, line] : cases) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(Line(row), line);
+    const auto lines = Lines(line);
+    ASSERT_EQ(lines.size(), 1u);
+    const Fields back = Parse(lines[0]);
+    EXPECT_EQ(UnescapeFieldText(back[0]), row[0]);
+  }
+  // With a blank separator the blank in front is a TAB.
+  EXPECT_EQ(Line({"#\"", "x"}, " "), "\t#%22 x\r\n");
+  // A row of one empty field is not an empty line.
+  EXPECT_EQ(Line({""}), "\"\"\r\n");
+  EXPECT_EQ(Parse(Lines("\"\"\r\n").at(0), 1), (Fields{""}));
+}
+
 TEST(TableNumbers, HexIdsAndDecimalFields) {
   EXPECT_EQ(ReadHexId("0000000a"), 10u);
   EXPECT_EQ(ReadHexId("FFFFFFFF"), 0xFFFFFFFFu);
