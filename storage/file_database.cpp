@@ -82,7 +82,7 @@ bool FileDatabase::ReadRows(int fd, RowIndex& fresh, bool& sawNul) const {
   auto onLine = [&](std::string_view line) {
     const LineParse parsed = ParseTableLine(line, separator_, columns, keyIsFirst, fields);
     if (parsed == LineParse::kSkipped) return;
-    fresh.Add(PackedRow::Pack(fields, parsed == LineParse::kQuoted));
+    fresh.Add(PackedRow::Pack(fields, parsed == LineParse::kQuoted, &fresh.Arena()));
   };
 
   std::vector<char> chunk(kReadChunk);
@@ -129,6 +129,7 @@ int FileDatabase::Load(bool resetIds) {
   if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
 
   RowIndex fresh(records_.KeyColumn());
+  fresh.Arena().ExpectBytes(static_cast<std::size_t>(st.st_size));
   bool sawNul = false;
   if (!ReadRows(fd.get(), fresh, sawNul)) return Fail(errno);
 

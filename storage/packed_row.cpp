@@ -1,5 +1,6 @@
 #include "storage/packed_row.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qm {
@@ -36,13 +37,57 @@ const unsigned char* GetVarint(const unsigned char* p, std::size_t& value) {
 
 }  // namespace
 
-PackedRow PackedRow::Pack(std::span<const std::string_view> fields, bool mayNeedEscaping) {
+unsigned char* RowArena::Allocate(std::size_t size, RowChunk*& chunk) {
+  constexpr std::size_t kChunk = std::size_t{8} << 20;
+  constexpr std::size_t kSmallestChunk = std::size_t{64} << 10;
+  if (size > kSmallestChunk / 4) return nullptr;
+  if (chunks_.empty() || chunks_.back()->memory.size() - chunks_.back()->used < size) {
+    // The first chunk fits the expected total when that is small.
+    const std::size_t want =
+        chunks_.empty() ? std::clamp(expected_ + expected_ / 8, kSmallestChunk, kChunk) : kChunk;
+    auto fresh = std::make_unique<RowChunk>();
+    fresh->memory = LargeBuffer(want);
+    if (fresh->memory.data() == nullptr) return nullptr;
+    chunks_.push_back(std::move(fresh));
+  }
+  chunk = chunks_.back().get();
+  unsigned char* p = chunk->memory.data() + chunk->used;
+  chunk->used += size;
+  ++chunk->live;
+  return p;
+}
+
+void RowArena::ReleaseEmpty() {
+  std::erase_if(chunks_, [](const std::unique_ptr<RowChunk>& c) { return c->live == 0; });
+}
+
+void RowArena::Adopt(RowArena&& other) {
+  for (auto& chunk : other.chunks_) chunks_.push_back(std::move(chunk));
+  other.chunks_.clear();
+}
+
+void RowRelease::operator()(unsigned char* data) const {
+  if (chunk != nullptr) {
+    --chunk->live;
+  } else {
+    delete[] data;
+  }
+}
+
+PackedRow PackedRow::Pack(std::span<const std::string_view> fields, bool mayNeedEscaping, RowArena* arena) {
   const std::size_t header = (fields.size() << 1) | (mayNeedEscaping ? 1u : 0u);
   std::size_t total = VarintSize(header);
   for (const auto f : fields) total += VarintSize(f.size()) + f.size();
 
   PackedRow row;
-  row.data_ = std::make_unique_for_overwrite<unsigned char[]>(total);
+  RowChunk* chunk = nullptr;
+  unsigned char* block = arena != nullptr ? arena->Allocate(total, chunk) : nullptr;
+  if (block != nullptr) {
+    row.data_ = std::unique_ptr<unsigned char[], RowRelease>(block, RowRelease{chunk});
+  } else {
+    row.data_ = std::unique_ptr<unsigned char[], RowRelease>(
+        std::make_unique_for_overwrite<unsigned char[]>(total).release(), RowRelease{nullptr});
+  }
   unsigned char* p = PutVarint(row.data_.get(), header);
   for (const auto f : fields) {
     p = PutVarint(p, f.size());

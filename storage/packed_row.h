@@ -12,7 +12,13 @@
 // double quotes in it, or was stored with such a field). Rows without the
 // flag are written field by field without a check.
 //
-// Thread safety: a PackedRow is a value; the owning table guards it.
+// Rows loaded from a file are packed one after another into large chunks of
+// a RowArena (no allocation per row, and the chunks can use huge pages); a
+// chunk is freed once no row lives in it any more. Other rows get their own
+// heap block.
+//
+// Thread safety: a PackedRow is a value and a RowArena belongs to one row
+// collection; the owning table guards both.
 #pragma once
 
 #include <cstddef>
@@ -23,16 +29,50 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/large_buffer.h"
+
 namespace qm {
+
+// One chunk of an arena; its rows count themselves in `live`.
+struct RowChunk {
+  LargeBuffer memory;
+  std::size_t used = 0;
+  std::size_t live = 0;
+};
+
+class RowArena {
+ public:
+  // The expected total of bytes to come (sizes the first chunk).
+  void ExpectBytes(std::size_t bytes) { expected_ = bytes; }
+  // Room for a row of `size` bytes, counted in `chunk`; nullptr when the row
+  // should take a heap block instead (a very large row, or no memory mapped).
+  unsigned char* Allocate(std::size_t size, RowChunk*& chunk);
+  // Frees every chunk that no longer holds a row.
+  void ReleaseEmpty();
+  // Takes over the chunks of `other` (whose rows moved here).
+  void Adopt(RowArena&& other);
+  std::size_t Chunks() const { return chunks_.size(); }
+
+ private:
+  std::vector<std::unique_ptr<RowChunk>> chunks_;
+  std::size_t expected_ = 0;
+};
+
+// Frees a row's heap block, or leaves the arena chunk the row lived in.
+struct RowRelease {
+  RowChunk* chunk;
+  void operator()(unsigned char* data) const;
+};
 
 class PackedRow {
  public:
-  PackedRow() = default;
+  PackedRow() : data_(nullptr, RowRelease{nullptr}) {}
   PackedRow(PackedRow&&) noexcept = default;
   PackedRow& operator=(PackedRow&&) noexcept = default;
 
-  // Packs the fields (copied).
-  static PackedRow Pack(std::span<const std::string_view> fields, bool mayNeedEscaping = false);
+  // Packs the fields (copied), into `arena` when given.
+  static PackedRow Pack(std::span<const std::string_view> fields, bool mayNeedEscaping = false,
+                        RowArena* arena = nullptr);
 
   // Number of fields.
   std::size_t size() const;
@@ -51,7 +91,7 @@ class PackedRow {
   std::size_t TextBytes() const;
 
  private:
-  std::unique_ptr<unsigned char[]> data_;
+  std::unique_ptr<unsigned char[], RowRelease> data_;
 };
 
 }  // namespace qm

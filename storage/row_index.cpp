@@ -27,6 +27,7 @@ bool RowIndex::Store(PackedRow row) {
   const auto it = LowerBound(key);
   if (it != rows_.end() && KeyOf(*it) == key) {
     *it = std::move(row);
+    arena_.ReleaseEmpty();
     return true;
   }
   rows_.insert(it, std::move(row));
@@ -37,7 +38,18 @@ bool RowIndex::Erase(std::string_view key) {
   const auto it = LowerBound(key);
   if (it == rows_.end() || KeyOf(*it) != key) return false;
   rows_.erase(it);
+  arena_.ReleaseEmpty();
   return true;
+}
+
+void RowIndex::PopFront() {
+  rows_.pop_front();
+  arena_.ReleaseEmpty();
+}
+
+void RowIndex::Clear() {
+  rows_.clear();
+  arena_.ReleaseEmpty();
 }
 
 void RowIndex::Add(PackedRow row) {
@@ -68,10 +80,12 @@ void RowIndex::Finish() {
     it = next;
   }
   rows_.erase(out, rows_.end());
+  arena_.ReleaseEmpty();
 }
 
 void RowIndex::MergeFrom(RowIndex&& other) {
   other.Finish();
+  arena_.Adopt(std::move(other.arena_));
   if (rows_.empty()) {
     rows_.swap(other.rows_);
     return;
@@ -89,6 +103,7 @@ void RowIndex::MergeFrom(RowIndex&& other) {
   }
   rows_.swap(merged);
   other.rows_.clear();
+  arena_.ReleaseEmpty();
 }
 
 }  // namespace qm

@@ -42,11 +42,12 @@ class RowIndex {
   // Removes the row with that key; false when there is none.
   bool Erase(std::string_view key);
   // Removes the row with the smallest key.
-  void PopFront() { rows_.pop_front(); }
-  void Clear() { rows_.clear(); }
+  void PopFront();
+  void Clear();
 
-  // Bulk loading: rows in any order; of several with one key the last added
-  // wins. Call Finish() before any other use.
+  // Bulk loading: rows in any order (packed into Arena()); of several with
+  // one key the last added wins. Call Finish() before any other use.
+  RowArena& Arena() { return arena_; }
   void Add(PackedRow row);
   void Finish();
 
@@ -59,6 +60,7 @@ class RowIndex {
   Rows::const_iterator LowerBound(std::string_view key) const;
 
   std::size_t key_;
+  RowArena arena_;  // before rows_: rows leave their chunks before chunks go
   Rows rows_;
   bool sorted_ = true;
 };

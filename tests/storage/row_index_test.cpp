@@ -67,6 +67,32 @@ TEST(RowIndex, MergeLetsTheIncomingRowsWin) {
   EXPECT_EQ(Dump(empty), (std::vector<std::string>{"x=1"}));
 }
 
+TEST(RowIndex, LoadedRowsShareChunksFreedWithTheirLastRow) {
+  RowIndex index(1);
+  RowIndex more(1);
+  const std::string big(20000, 'b');  // too large for a chunk: a heap block of its own
+  for (const char* k : {"a", "b", "c"}) {
+    const std::string_view fields[] = {"v", k};
+    index.Add(PackedRow::Pack(fields, false, &index.Arena()));
+  }
+  const std::string_view bigRow[] = {big, "d"};
+  more.Add(PackedRow::Pack(bigRow, false, &more.Arena()));
+  const std::string_view shared[] = {"new", "b"};
+  more.Add(PackedRow::Pack(shared, false, &more.Arena()));
+  index.Finish();
+  EXPECT_EQ(index.Arena().Chunks(), 1u);
+  index.MergeFrom(std::move(more));  // its chunk comes along
+  EXPECT_EQ(index.Arena().Chunks(), 2u);
+  EXPECT_EQ(Dump(index), (std::vector<std::string>{"a=v", "b=new", "c=v", "d=" + big}));
+  index.Erase("a");
+  EXPECT_EQ(index.Arena().Chunks(), 2u);
+  index.PopFront();  // "b", the only row of the second chunk
+  EXPECT_EQ(index.Arena().Chunks(), 1u);
+  index.Store(R("e", "heap"));
+  index.Clear();
+  EXPECT_EQ(index.Arena().Chunks(), 0u);
+}
+
 TEST(PackedRow, HoldsAnyBytesAndLongFields) {
   const std::string big(70000, 'z');  // a length needing three LEB128 bytes
   const std::string nul("a\0b", 3);
