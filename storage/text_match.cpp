@@ -13,7 +13,8 @@ bool IsAscii(std::string_view text) {
 
 // Folds `field` into `out` (reusing its storage). ASCII is lowered in place;
 // from the first other byte on, the common Unicode folding takes over.
-void FoldInto(std::string_view field, std::string& out) {
+// Returns true when the field was plain ASCII.
+bool FoldInto(std::string_view field, std::string& out) {
   out.resize(field.size());
   std::size_t i = 0;
   for (; i < field.size(); ++i) {
@@ -21,9 +22,10 @@ void FoldInto(std::string_view field, std::string& out) {
     if (c >= 0x80) break;
     out[i] = static_cast<char>((c >= 'A' && c <= 'Z') ? c + 32 : c);
   }
-  if (i == field.size()) return;
+  if (i == field.size()) return true;
   out.resize(i);
   AppendFoldedCase(field.substr(i), out);
+  return false;
 }
 
 }  // namespace
@@ -48,7 +50,8 @@ bool CaseInsensitiveMatcher::Equals(std::string_view field) {
 bool CaseInsensitiveMatcher::IsIn(std::string_view field) {
   if (folded_.empty()) return true;
   if (field.size() < folded_.size() && IsAscii(field)) return false;
-  FoldInto(field, scratch_);
+  // An ASCII field cannot hold a value with other characters.
+  if (FoldInto(field, scratch_) && !asciiValue_) return false;
   return scratch_.find(folded_) != std::string::npos;
 }
 
