@@ -78,6 +78,69 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t 
   return true;
 }
 
+AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
+
+void AtomicFileWriter::Abandon() {
+  if (!tmp_.empty()) {
+    fd_.Reset();
+    ::unlink(tmp_.c_str());
+    tmp_.clear();
+  }
+}
+
+bool AtomicFileWriter::Open(const std::string& path, mode_t mode, SysError* err) {
+  Abandon();
+  if (path.empty()) {
+    if (err) *err = SysError{kErrInvalidName, ErrorStr(kErrInvalidName)};
+    return false;
+  }
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+  std::string tmpl = path + ".tmpXXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd) {
+    if (err) *err = SysErrorFromErrno(errno);
+    return false;
+  }
+  path_ = path;
+  tmp_ = name.data();
+  fd_ = std::move(fd);
+  if (::fchmod(fd_.get(), mode) != 0) {
+    if (err) *err = SysErrorFromErrno(errno);
+    Abandon();
+    return false;
+  }
+  return true;
+}
+
+bool AtomicFileWriter::Write(std::string_view data, SysError* err) {
+  if (!fd_) {
+    if (err) *err = SysErrorFromErrno(EBADF);
+    return false;
+  }
+  if (WriteAll(fd_.get(), data)) return true;
+  if (err) *err = SysErrorFromErrno(errno);
+  Abandon();
+  return false;
+}
+
+bool AtomicFileWriter::Commit(SysError* err) {
+  if (!fd_) {
+    if (err) *err = SysErrorFromErrno(EBADF);
+    return false;
+  }
+  if (::fsync(fd_.get()) != 0 || !fd_.Close() || ::rename(tmp_.c_str(), path_.c_str()) != 0) {
+    if (err) *err = SysErrorFromErrno(errno);
+    Abandon();
+    return false;
+  }
+  tmp_.clear();
+  SyncDirectory(DirName(path_));
+  return true;
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path, SysError* err) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) {
@@ -122,8 +185,12 @@ bool MakeDirectories(const std::string& path, mode_t mode, SysError* err) {
     }
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    if (err) *err = SysErrorFromErrno(errno ? errno : ENOTDIR);
+  if (::stat(path.c_str(), &st) != 0) {
+    if (err) *err = SysErrorFromErrno(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    if (err) *err = SysErrorFromErrno(ENOTDIR);
     return false;
   }
   return true;

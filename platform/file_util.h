@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/errors.h"
+#include "platform/unique_fd.h"
 
 namespace qm {
 
@@ -19,6 +20,30 @@ namespace qm {
 // the old file is then untouched and the temporary file removed.
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
                          SysError* err = nullptr);
+
+// WriteFileAtomically for content produced piece by piece (a large table),
+// without holding it all in memory: Open creates the temporary file, Write
+// appends to it, Commit flushes it, renames it over `path` and flushes the
+// folder. Without a successful Commit the old file stays untouched and the
+// temporary file is removed (at the latest by the destructor).
+class AtomicFileWriter {
+ public:
+  AtomicFileWriter() = default;
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  ~AtomicFileWriter();
+
+  bool Open(const std::string& path, mode_t mode = 0644, SysError* err = nullptr);
+  bool Write(std::string_view data, SysError* err = nullptr);
+  bool Commit(SysError* err = nullptr);
+
+ private:
+  void Abandon();
+
+  std::string path_;
+  std::string tmp_;
+  UniqueFd fd_;
+};
 
 // Reads a whole regular file. nullopt (with `err`) when it cannot be opened or
 // fully read.

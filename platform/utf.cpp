@@ -207,7 +207,12 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
 
 std::string FoldCase(std::string_view utf8) {
   std::string out;
-  out.reserve(utf8.size());
+  AppendFoldedCase(utf8, out);
+  return out;
+}
+
+void AppendFoldedCase(std::string_view utf8, std::string& out) {
+  out.reserve(out.size() + utf8.size());
   bool bad = false;
   std::size_t pos = 0;
   while (pos < utf8.size()) {
@@ -219,7 +224,6 @@ std::string FoldCase(std::string_view utf8) {
     }
     AppendUtf8(out, FoldCodePoint(DecodeOne(utf8, pos, bad)));
   }
-  return out;
 }
 
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) {

@@ -46,6 +46,8 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 // Case-insensitive (Unicode simple folding for the common scripts: Latin-1,
 // Latin Extended-A, Greek, Cyrillic) substring and equality tests on UTF-8.
 std::string FoldCase(std::string_view utf8);
+// FoldCase appended to `out` (no allocation once `out` has the capacity).
+void AppendFoldedCase(std::string_view utf8, std::string& out);
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle);
 bool EqualsIgnoreCaseUtf8(std::string_view a, std::string_view b);
 

@@ -1,0 +1,350 @@
+// FileDatabase: loading, saving as observed on the file, ids and searches.
+#include "storage/file_database.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage/text_escape.h"
+#include "tests/storage/table_test_util.h"
+
+namespace qm {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+ino_t Inode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+class FileDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override { t_.Configure("t", test::kThreeColumns); }
+  std::unique_ptr<FileDatabase> Loaded(const std::string& content) {
+    WriteFile(t_.Path("t"), content);
+    auto db = t_.Open("t");
+    EXPECT_EQ(db->Load(true), 0);
+    return db;
+  }
+  Row Get(FileDatabase& db, const std::string& key) {
+    Row row;
+    db.Get(key, row);
+    return row;
+  }
+  test::TableFolder t_;
+};
+
+TEST_F(FileDatabaseTest, LoadsEveryFormOfDataLine) {
+  const std::string bom = "\xEF\xBB\xBF";
+  auto db = Loaded(bom + "00000001\tone\r\n# comment\r\n\r\n00000002\ttwo\tx\tTOO MANY\n00000003\tthree\n" +
+                   "00000004\t\"four\tquoted\"\t  trimmed  \n00000005\tlast without line end");
+  EXPECT_EQ(db->Count(), 4);
+  EXPECT_EQ(Get(*db, "00000001"), (Row{"00000001", "one", ""}));
+  EXPECT_EQ(Get(*db, "00000003"), (Row{"00000003", "three", ""}));
+  EXPECT_EQ(Get(*db, "00000004"), (Row{"00000004", "four\tquoted", "trimmed"}));
+  EXPECT_EQ(Get(*db, "00000005"), (Row{"00000005", "last without line end", ""}));
+  Row none;
+  EXPECT_EQ(db->Get("00000002", none), 0);
+}
+
+TEST_F(FileDatabaseTest, RowsOutOfOrderAndRepeatedKeys) {
+  auto db = Loaded("00000003\tc\r\n00000001\ta\r\n00000003\tlater line wins\r\n00000002\tb\r\n");
+  const Rows rows = db->SelectContaining(0, "", 0);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][0], "00000001");
+  EXPECT_EQ(rows[2], (Row{"00000003", "later line wins", ""}));
+  db->Put({"00000000", "first"});  // a key before all others still appends
+  ASSERT_EQ(db->Save(), 0);
+  auto again = t_.Open("t");
+  ASSERT_EQ(again->Load(true), 0);
+  EXPECT_EQ(again->SelectContaining(0, "", 1).at(0)[1], "first");
+  EXPECT_EQ(again->Count(), 4);
+}
+
+TEST_F(FileDatabaseTest, NulEndsTheDataAndTheNextSaveRewritesWithoutIt) {
+  auto db = Loaded(std::string("00000001\ta\r\n00000002\tb") + '\0' + "junk\r\n00000003\tc\r\n");
+  EXPECT_EQ(db->Count(), 2);
+  EXPECT_EQ(Get(*db, "00000002"), (Row{"00000002", "b", ""}));
+  // Appending after the NUL would hide the new row from every later load.
+  db->Put({"00000004", "d"});
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\ta\t\r\n00000002\tb\t\r\n00000004\td\t\r\n");
+}
+
+TEST_F(FileDatabaseTest, NewRowsAreAppendedAndChangesRewriteTheFile) {
+  const std::string original = "# kept while only appending\r\n00000002\tb\tx\r\n";
+  auto db = Loaded(original);
+  const ino_t before = Inode(t_.Path("t"));
+
+  db->Put({"00000003", "c", "y"});
+  db->Put({"00000001", "a"});
+  ASSERT_EQ(db->Save(), 0);
+  // Appended in key order, the comment still there, the same file.
+  EXPECT_EQ(ReadFile(t_.Path("t")), original + "00000001\ta\t\r\n00000003\tc\ty\r\n");
+  EXPECT_EQ(Inode(t_.Path("t")), before);
+  ASSERT_EQ(db->Save(), 0);  // nothing new: nothing written
+  EXPECT_EQ(ReadFile(t_.Path("t")), original + "00000001\ta\t\r\n00000003\tc\ty\r\n");
+
+  // Replacing a row: the whole file is written anew (a new file renamed over it).
+  db->Put({"00000002", "B", "changed"});
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\ta\t\r\n00000002\tB\tchanged\r\n00000003\tc\ty\r\n");
+  EXPECT_NE(Inode(t_.Path("t")), before);
+
+  db->Remove("00000001");
+  db->Remove("nonexistent");
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000002\tB\tchanged\r\n00000003\tc\ty\r\n");
+
+  db->Clear();
+  EXPECT_EQ(db->Count(), 0);
+  ASSERT_EQ(db->Flush(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "");
+}
+
+TEST_F(FileDatabaseTest, AppendsAfterALastLineWithoutLineEnd) {
+  auto db = Loaded("00000001\ta\tb");
+  db->Put({"00000002", "c", "d"});
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\ta\tb\r\n00000002\tc\td\r\n");
+  auto again = t_.Open("t");
+  ASSERT_EQ(again->Load(true), 0);
+  EXPECT_EQ(again->Count(), 2);
+}
+
+TEST_F(FileDatabaseTest, AMissingFileIsWrittenWhole) {
+  auto db = Loaded("00000001\ta\r\n");
+  ASSERT_EQ(::unlink(t_.Path("t").c_str()), 0);
+  ASSERT_EQ(db->Save(), 0);  // nothing pending, yet the file is back
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\ta\t\r\n");
+  ASSERT_EQ(::unlink(t_.Path("t").c_str()), 0);
+  db->Put({"00000002", "b"});
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\ta\t\r\n00000002\tb\t\r\n");
+}
+
+TEST_F(FileDatabaseTest, MaxRecordsTrimsTheOldestAndRewrites) {
+  t_.Configure("m", test::kThreeColumns, 3);
+  auto db = t_.Open("m");
+  ASSERT_EQ(db->Create(), 0);
+  for (const char* key : {"00000001", "00000002", "00000003", "00000004"}) db->Put({key, "x"});
+  EXPECT_EQ(db->Count(), 3);
+  Row row;
+  EXPECT_EQ(db->Get("00000001", row), 0);
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("m")), "00000002\tx\t\r\n00000003\tx\t\r\n00000004\tx\t\r\n");
+}
+
+TEST_F(FileDatabaseTest, RecordIdsAfterLoad) {
+  auto db = Loaded("0000000a\tx\r\n00000003\ty\r\nnot-hex\tz\r\n");
+  EXPECT_EQ(db->NewId(), "0000000c");
+  EXPECT_EQ(t_.config.GetInt("t.id"), 13);
+  EXPECT_EQ(db->NextId(), 13u);
+
+  auto empty = Loaded("");
+  EXPECT_EQ(empty->NewId(), "00000002");
+
+  // Without resetIds the configured counter stays.
+  t_.config.SetInt("t.id", 100);
+  WriteFile(t_.Path("t"), "0000000a\tx\r\n");
+  auto kept = t_.Open("t");
+  ASSERT_EQ(kept->Load(false), 0);
+  EXPECT_EQ(kept->NewId(), "00000064");
+
+  // The largest possible id does not wrap round to small, used ids.
+  auto top = Loaded("ffffffff\tx\r\n");
+  EXPECT_EQ(top->NextId(), 0xFFFFFFFFu);
+}
+
+TEST_F(FileDatabaseTest, PutPadsCutsAndKeepsEveryFieldReadableFromTheFile) {
+  auto db = Loaded("");
+  db->Put({"00000001"});
+  db->Put({"00000002", "a", "b", "dropped"});
+  EXPECT_EQ(Get(*db, "00000001"), (Row{"00000001", "", ""}));
+  EXPECT_EQ(Get(*db, "00000002"), (Row{"00000002", "a", "b"}));
+
+  // Raw values that the line format cannot hold: memory already holds what a
+  // later load will read, so nothing changes across a restart.
+  const Row tricky = {"00000003", "a\tb", " edge "};
+  const Row broken = {"00000004", "He said \"ok", "two\r\nlines"};
+  db->Put(tricky);
+  db->Put(broken);
+  EXPECT_EQ(Get(*db, "00000003"), tricky);
+  const Row stored = Get(*db, "00000004");
+  EXPECT_EQ(stored, (Row{"00000004", "He said %22ok", "two%0D%0Alines"}));
+  ASSERT_EQ(db->Save(), 0);
+  auto again = t_.Open("t");
+  ASSERT_EQ(again->Load(true), 0);
+  EXPECT_EQ(Get(*again, "00000003"), tricky);
+  EXPECT_EQ(Get(*again, "00000004"), stored);
+}
+
+TEST_F(FileDatabaseTest, EscapedFreeTextSurvivesSaveAndLoad) {
+  const std::vector<std::string> texts = {
+      "a\tb", "He said \"ok", "\"hi\"", " x ", "\"", "line\r\nbreak\n", "50%0A", "Grüße 😀 Привет",
+      "\"a\tb\"", "back\\", std::string("n\0l", 3),
+  };
+  auto db = Loaded("");
+  int n = 0;
+  for (const auto& text : texts) {
+    db->Put({db->NewId(), EscapeFieldText("from " + text), EscapeFieldText(text)});
+    if (++n % 4 == 0) db->Remove("ffffffff");  // no such row: still appends
+  }
+  ASSERT_EQ(db->Save(), 0);  // appended
+  db->Put({"00000002", "replaced", "x"});
+  ASSERT_EQ(db->Save(), 0);  // rewritten
+
+  auto again = t_.Open("t");
+  ASSERT_EQ(again->Load(true), 0);
+  const Rows rows = again->SelectContaining(0, "", 0);
+  ASSERT_EQ(rows.size(), texts.size());
+  for (std::size_t i = 1; i < texts.size(); ++i) {
+    // "%0A" typed by the user comes back as a line break: "%" is not escaped.
+    const std::string expected = texts[i] == "50%0A" ? "50\n" : texts[i];
+    EXPECT_EQ(UnescapeFieldText(rows[i][2]), expected) << i;
+    EXPECT_EQ(UnescapeFieldText(rows[i][1]), "from " + expected) << i;
+  }
+}
+
+TEST_F(FileDatabaseTest, SearchesIgnoreCaseAndWalkInKeyOrder) {
+  auto db = Loaded(
+      "00000001\tAlice\tHello World\r\n00000002\tbob\t42\r\n00000003\tALICE\tПривет мир\r\n"
+      "00000004\tCarol\t7\r\n00000005\talice\t-3\r\n");
+  Row row;
+  ASSERT_EQ(db->FindEqual(1, "BOB", row), 1);
+  EXPECT_EQ(row[0], "00000002");
+  EXPECT_EQ(db->FindEqual(1, "bo", row), 0);
+  ASSERT_EQ(db->FindLastEqual(1, "Alice", row), 1);
+  EXPECT_EQ(row[0], "00000005");
+  EXPECT_EQ(db->SelectEqual(1, "alice", 0).size(), 3u);
+  EXPECT_EQ(db->SelectEqual(1, "alice", 2).size(), 2u);
+  EXPECT_EQ(db->SelectNotEqual(1, "alice", 0).size(), 2u);
+  ASSERT_EQ(db->FindNotEqual(1, "alice", row), 1);
+  EXPECT_EQ(row[0], "00000002");
+
+  EXPECT_EQ(db->SelectContaining(2, "", 0).size(), 5u);
+  EXPECT_EQ(db->SelectContaining(2, "WORLD", 0).size(), 1u);
+  ASSERT_EQ(db->FindContaining(2, "ПРИВЕТ", row), 1);  // Cyrillic folds too
+  EXPECT_EQ(row[0], "00000003");
+  EXPECT_EQ(db->SelectNotContaining(2, "o", 0).size(), 4u);
+  ASSERT_EQ(db->FindNotContaining(1, "LIC", row), 1);
+  EXPECT_EQ(row[0], "00000002");
+
+  EXPECT_EQ(db->SelectMatchingAll({1, 2}, {"ALICE", "hello world"}, 0).size(), 1u);
+  EXPECT_EQ(db->SelectMatchingAll({1}, {"alice", "extra"}, 0).size(), 0u);  // lists must pair up
+
+  EXPECT_EQ(db->SelectByNumber(2, 5, 0, 0).size(), 2u);  // 42, 7
+  EXPECT_EQ(db->SelectByNumber(2, 0, 1, 0).size(), 1u);  // -3
+  EXPECT_EQ(db->SelectByNumber(2, 0, 2, 0).size(), 0u);
+
+  // A column beyond the rows' fields finds nothing.
+  EXPECT_TRUE(db->SelectContaining(3, "", 0).empty());
+  EXPECT_TRUE(db->SelectContaining(-1, "", 0).empty());
+  EXPECT_EQ(db->FindLastEqual(7, "x", row), 0);
+}
+
+TEST_F(FileDatabaseTest, MaxValue) {
+  auto db = Loaded("00000001\t9\tb\r\n00000002\t10\ta\r\n00000003\t010\tb\r\n");
+  Row row;
+  EXPECT_EQ(db->MaxValue(1, row, true), "10");  // numeric, first of the ties
+  EXPECT_EQ(row[0], "00000002");
+  EXPECT_EQ(db->MaxValue(1, row, false), "9");
+  EXPECT_EQ(db->MaxValue(2, row, false), "b");
+  EXPECT_EQ(row[0], "00000001");
+
+  auto empty = Loaded("");
+  Row untouched = {"keep"};
+  EXPECT_EQ(empty->MaxValue(1, untouched, true), "");
+  EXPECT_EQ(untouched, Row{"keep"});
+  EXPECT_EQ(db->MaxValue(5, untouched, true), "");
+  EXPECT_EQ(untouched, Row{"keep"});
+}
+
+TEST_F(FileDatabaseTest, FailedLoadLeavesMemoryAndMergeRewrites) {
+  auto db = t_.Open("t");
+  db->Put({"00000001", "memory only"});
+  EXPECT_EQ(db->Load(true), -1);  // no file yet
+  EXPECT_EQ(db->LastError().code, kErrFileNotFound);
+  EXPECT_EQ(db->Count(), 1);
+
+  WriteFile(t_.Path("t"), "00000001\tfrom file\r\n00000002\tb\r\n");
+  ASSERT_EQ(db->Load(false), 0);
+  EXPECT_EQ(db->Count(), 2);
+  EXPECT_EQ(Get(*db, "00000001")[1], "from file");
+  db->Put({"00000000", "before"});
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000000\tbefore\t\r\n00000001\tfrom file\t\r\n00000002\tb\t\r\n");
+
+  // A table merged into rows the file lacked writes them all at the next save.
+  auto merged = t_.Open("t");
+  merged->Put({"00000009", "not in the file"});
+  ASSERT_EQ(merged->Load(true), 0);
+  ASSERT_EQ(merged->Save(), 0);
+  EXPECT_NE(ReadFile(t_.Path("t")).find("00000009\tnot in the file"), std::string::npos);
+
+  auto directory = t_.Open("t");
+  ASSERT_EQ(::unlink(t_.Path("t").c_str()), 0);
+  ASSERT_EQ(::mkdir(t_.Path("t").c_str(), 0700), 0);
+  EXPECT_EQ(directory->Load(true), -1);
+  EXPECT_EQ(directory->Create(), -1);
+}
+
+TEST_F(FileDatabaseTest, CreateMakesTheFolderAndEmptiesTheTable) {
+  t_.config.SetString("t.filename", t_.dir.File("new/folder/t.txt"));
+  auto db = t_.Open("t");
+  db->Put({"00000001", "x"});
+  ASSERT_EQ(db->Create(), 0);
+  EXPECT_EQ(db->Count(), 0);
+  EXPECT_EQ(ReadFile(t_.dir.File("new/folder/t.txt")), "");
+  db->Put({"00000002", "y"});
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.dir.File("new/folder/t.txt")), "00000002\ty\t\r\n");
+  ASSERT_EQ(db->Create(), 0);
+  EXPECT_EQ(ReadFile(t_.dir.File("new/folder/t.txt")), "");
+}
+
+TEST_F(FileDatabaseTest, AKeyColumnOutsideTheColumnsTouchesNothing) {
+  WriteFile(t_.Path("t"), "00000001\tkeep me\r\n");
+  t_.config.SetInt("t.index", 3);
+  auto db = t_.Open("t");
+  EXPECT_EQ(db->Load(true), -1);
+  EXPECT_EQ(db->Create(), -1);
+  db->Put({"a", "b", "c", "d"});
+  EXPECT_EQ(db->Count(), 0);
+  EXPECT_EQ(db->Save(), -1);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\tkeep me\r\n");
+
+  // A table without a column list is the same configuration error.
+  t_.config.SetString("none.filename", t_.Path("t"));
+  FileDatabase none(t_.config, "none");
+  EXPECT_EQ(none.Load(true), -1);
+  EXPECT_EQ(none.Create(), -1);
+  EXPECT_EQ(ReadFile(t_.Path("t")), "00000001\tkeep me\r\n");
+}
+
+TEST_F(FileDatabaseTest, OtherKeyColumnsAndSeparators) {
+  t_.Configure("s", test::kThreeColumns, 0, ";,");
+  t_.config.SetInt("s.index", 1);
+  WriteFile(t_.Path("s"), "1;b;x\r\n2;a;y\r\n3;\"c;d\";z\r\n");
+  auto db = t_.Open("s");
+  EXPECT_EQ(db->Separator(), ";");
+  ASSERT_EQ(db->Load(true), 0);
+  const Rows rows = db->SelectContaining(0, "", 0);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][1], "a");  // ordered by the key column
+  EXPECT_EQ(rows[2][1], "c;d");
+  db->Put({"4", "e;f", "w"});
+  db->Remove("a");
+  ASSERT_EQ(db->Save(), 0);
+  EXPECT_EQ(ReadFile(t_.Path("s")), "1;b;x\r\n3;\"c;d\";z\r\n4;\"e;f\";w\r\n");
+
+  EXPECT_EQ(TableSeparator(""), "\t");
+  EXPECT_EQ(TableSeparator("\""), "\t");
+  EXPECT_EQ(TableSeparator("%"), "\t");
+  EXPECT_EQ(TableSeparator("\xC2\xA6x"), "\xC2\xA6");
+}
+
+}  // namespace
+}  // namespace qm
