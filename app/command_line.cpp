@@ -20,27 +20,24 @@ std::string TrimPiece(std::string_view piece) {
   return std::string(piece);
 }
 
+// Switches that end parsing and make the process exit after their action.
+struct ExitSwitchName {
+  std::string_view name;
+  ExitSwitch value;
+};
+constexpr ExitSwitchName kExitSwitches[] = {
+    {"RegServer", ExitSwitch::kRegServer}, {"UnregServer", ExitSwitch::kUnregServer},
+    {"unreg", ExitSwitch::kUnreg},         {"init", ExitSwitch::kInit},
+    {"viewauthor", ExitSwitch::kViewAuthor},
+};
+
 // Applies one switch; returns false when it ends parsing.
 bool ApplySwitch(std::string_view name, StartupOptions& options) {
-  if (EqualsIgnoreCase(name, "RegServer")) {
-    options.exitSwitch = ExitSwitch::kRegServer;
-    return false;
-  }
-  if (EqualsIgnoreCase(name, "UnregServer")) {
-    options.exitSwitch = ExitSwitch::kUnregServer;
-    return false;
-  }
-  if (EqualsIgnoreCase(name, "unreg")) {
-    options.exitSwitch = ExitSwitch::kUnreg;
-    return false;
-  }
-  if (EqualsIgnoreCase(name, "init")) {
-    options.exitSwitch = ExitSwitch::kInit;
-    return false;
-  }
-  if (EqualsIgnoreCase(name, "viewauthor")) {
-    options.exitSwitch = ExitSwitch::kViewAuthor;
-    return false;
+  for (const auto& [switchName, value] : kExitSwitches) {
+    if (EqualsIgnoreCase(name, switchName)) {
+      options.exitSwitch = value;
+      return false;
+    }
   }
   if (EqualsIgnoreCase(name, "noicon")) {
     options.noIcon = true;

@@ -52,24 +52,4 @@ std::optional<std::string> InstanceStatusPath(std::string_view path, unsigned in
   return out;
 }
 
-std::optional<std::string> InstanceTableFileName(std::string_view fileName, unsigned instance) {
-  if (instance == 0) return std::nullopt;
-  const std::string numbered = DotN(instance) + ".txt";
-  if (fileName.find(numbered) != std::string_view::npos) return std::nullopt;
-  std::string out;
-  bool changed = false;
-  std::size_t pos = 0;
-  for (;;) {
-    const auto hit = fileName.find(".txt", pos);
-    if (hit == std::string_view::npos) break;
-    out.append(fileName.substr(pos, hit - pos));
-    out += numbered;
-    pos = hit + 4;
-    changed = true;
-  }
-  if (!changed) return std::nullopt;
-  out.append(fileName.substr(pos));
-  return out;
-}
-
 }  // namespace qm

@@ -34,9 +34,5 @@ std::string InstanceLogPath(std::string_view path, unsigned instance);
 // so later starts find it already renamed.
 std::optional<std::string> InstanceStatusPath(std::string_view path, unsigned instance);
 
-// A table file name of instance N: unless it already contains ".N.txt", every
-// ".txt" in it becomes ".N.txt". nullopt when nothing changes; the caller
-// stores a new name back under "<table>.filename".
-std::optional<std::string> InstanceTableFileName(std::string_view fileName, unsigned instance);
 
 }  // namespace qm

@@ -136,19 +136,9 @@ void PackedRow::Fields(std::vector<std::string_view>& out) const {
 }
 
 std::vector<std::string> PackedRow::Unpack() const {
-  std::vector<std::string> out;
-  if (!data_) return out;
-  std::size_t header = 0;
-  const unsigned char* p = GetVarint(data_.get(), header);
-  const std::size_t count = header >> 1;
-  out.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    std::size_t len = 0;
-    p = GetVarint(p, len);
-    out.emplace_back(reinterpret_cast<const char*>(p), len);
-    p += len;
-  }
-  return out;
+  std::vector<std::string_view> fields;
+  Fields(fields);
+  return std::vector<std::string>(fields.begin(), fields.end());
 }
 
 std::size_t PackedRow::TextBytes() const {

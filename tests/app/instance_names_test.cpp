@@ -42,13 +42,5 @@ TEST(InstanceNames, StatusPathRenamedOnce) {
   EXPECT_EQ(InstanceStatusPath("status", 2), std::nullopt);
 }
 
-TEST(InstanceNames, TableFileRenamedOnce) {
-  EXPECT_EQ(InstanceTableFileName("/q/inbox.txt", 3), "/q/inbox.3.txt");
-  EXPECT_EQ(InstanceTableFileName("/q/inbox.3.txt", 3), std::nullopt);
-  EXPECT_EQ(InstanceTableFileName("/q/inbox.txt", 0), std::nullopt);
-  EXPECT_EQ(InstanceTableFileName("/q.txt/inbox.txt", 2), "/q.2.txt/inbox.2.txt");  // every ".txt"
-  EXPECT_EQ(InstanceTableFileName("/q/inbox.dat", 2), std::nullopt);
-}
-
 }  // namespace
 }  // namespace qm
