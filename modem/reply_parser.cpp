@@ -1,0 +1,131 @@
+#include "modem/reply_parser.h"
+
+#include "modem/line_classes.h"
+#include "modem/modem_error_event.h"
+#include "platform/utf.h"
+
+namespace qm {
+namespace {
+
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Index one past the end of the last complete line, 0 when there is none.
+std::size_t CompleteLength(std::string_view buffer) {
+  std::size_t lineStart = 0;
+  std::size_t end = 0;
+  for (std::size_t i = buffer.size(); i > 0; --i) {
+    if (IsLineEnd(buffer[i - 1])) {
+      lineStart = i;
+      end = i;
+      break;
+    }
+  }
+  // The unfinished line may still hold a prompt as its first non-blank byte.
+  std::size_t i = lineStart;
+  while (i < buffer.size() && IsBlank(buffer[i])) ++i;
+  if (i < buffer.size() && buffer[i] == '>') end = i + 1;
+  return end;
+}
+
+int SlotFor(const LineClass& c, bool bodyFollows) {
+  switch (c.rule) {
+    case SlotRule::kBodyOrError:
+      return bodyFollows ? kSlotIncoming : kSlotErrors;
+    case SlotRule::kBodyOrInfo:
+      return bodyFollows ? kSlotIncoming : kSlotInfo;
+    case SlotRule::kFixed:
+      break;
+  }
+  return c.slot;
+}
+
+const LineClass& ClassOf(std::string_view line) {
+  for (const LineClass& c : kLineClasses) {
+    if (StartsWithIgnoreCase(line, c.prefix)) return c;
+  }
+  return kLineClasses[std::size(kLineClasses) - 1];
+}
+
+bool IsBodyHeader(std::string_view line) {
+  for (std::string_view header : kBodyHeaders) {
+    if (StartsWithIgnoreCase(line, header)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+RoutedEvent ClassifyLine(std::string_view line, bool& bodyFollows) {
+  const LineClass& c = ClassOf(line);
+  RoutedEvent routed;
+  routed.slot = SlotFor(c, bodyFollows);
+  if (c.modemError) {
+    routed.event = MakeModemErrorEvent(line);
+    routed.event.text = SanitizeUtf8(routed.event.text);
+  } else {
+    routed.event.kind = c.kind;
+    routed.event.code = c.code;
+    routed.event.text = SanitizeUtf8(line);
+    routed.event.bytes = std::string(line);
+  }
+  if (!c.finalResult) bodyFollows = IsBodyHeader(line);
+  return routed;
+}
+
+std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollows) {
+  std::vector<RoutedEvent> events;
+  const std::size_t taken = CompleteLength(buffer);
+  if (taken == 0) return events;
+  const std::string_view block(buffer.data(), taken);
+  std::size_t start = 0;
+  bool blanksOnly = true;  // nothing but blanks since the line began
+  for (std::size_t i = 0; i < block.size(); ++i) {
+    const char c = block[i];
+    if (IsLineEnd(c) || (c == '>' && blanksOnly)) {
+      const std::size_t end = IsLineEnd(c) ? i : i + 1;
+      if (end > start) events.push_back(ClassifyLine(block.substr(start, end - start), bodyFollows));
+      start = i + 1;
+      blanksOnly = true;
+    } else if (!IsBlank(c)) {
+      blanksOnly = false;
+    }
+  }
+  buffer.erase(0, taken);
+  return events;
+}
+
+ReplyParser::Output ReplyParser::Feed(std::string_view bytes) {
+  Output out;
+  while (!bytes.empty()) {
+    if (skipping_) {
+      std::size_t end = 0;
+      while (end < bytes.size() && !IsLineEnd(bytes[end])) ++end;
+      out.discarded += end;
+      bytes.remove_prefix(end);
+      if (bytes.empty()) break;
+      skipping_ = false;  // the line end itself starts a fresh (empty) line
+    }
+    const std::size_t room = kMaxPending - buffer_.size();
+    const std::size_t take = std::min(room, bytes.size());
+    buffer_.append(bytes.substr(0, take));
+    bytes.remove_prefix(take);
+    std::vector<RoutedEvent> events = ParseReceiveBuffer(buffer_, bodyFollows_);
+    out.events.insert(out.events.end(), std::make_move_iterator(events.begin()),
+                      std::make_move_iterator(events.end()));
+    if (buffer_.size() >= kMaxPending) {
+      out.discarded += buffer_.size();
+      out.overflow = true;
+      buffer_.clear();
+      skipping_ = true;
+    }
+  }
+  return out;
+}
+
+void ReplyParser::DiscardPending() {
+  buffer_.clear();
+  skipping_ = false;
+}
+
+}  // namespace qm
