@@ -1,0 +1,16 @@
+#include "sms/pdu_settings.h"
+
+#include "app/config_store.h"
+
+namespace qm {
+
+PduSettings ReadPduSettings(const ConfigStore& config) {
+  PduSettings settings;
+  settings.smscAddress = config.GetString("smsc.address");
+  settings.smscAddressInPdu = config.GetInt("smsc_addr_in_pdu") == 1;
+  settings.lengthCorrection = config.GetInt("sms.length_correction");
+  settings.statusReportWithoutSmsc = config.GetInt("cds_no_smsc_addr") == 1;
+  return settings;
+}
+
+}  // namespace qm
