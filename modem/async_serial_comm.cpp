@@ -207,7 +207,8 @@ void AsyncSerialComm::WaitOpen() {
 
 bool AsyncSerialComm::WaitOpen(std::stop_token stop) {
   std::unique_lock lock(stateMutex_);
-  return stateCv_.wait(lock, stop, [&] { return openSignalled_; });
+  // The wait returns the predicate's value even when stopped: a stop wins.
+  return stateCv_.wait(lock, stop, [&] { return openSignalled_; }) && !stop.stop_requested();
 }
 
 bool AsyncSerialComm::IsOpenSignalled() const {
@@ -217,9 +218,9 @@ bool AsyncSerialComm::IsOpenSignalled() const {
 
 bool AsyncSerialComm::WaitUsable(std::stop_token stop, int alsoBlocked) {
   std::unique_lock lock(stateMutex_);
-  return stateCv_.wait(lock, stop, [&] {
-    return openSignalled_ && status_ != kStatusDisconnected && status_ != alsoBlocked;
-  });
+  return stateCv_.wait(lock, stop,
+                       [&] { return openSignalled_ && status_ != kStatusDisconnected && status_ != alsoBlocked; }) &&
+         !stop.stop_requested();
 }
 
 bool AsyncSerialComm::SleepFor(std::stop_token stop, std::chrono::milliseconds duration) {

@@ -139,6 +139,8 @@ class AsyncSerialComm {
   // Waits until the port is usable and the status is neither 0 nor
   // `alsoBlocked`; false when stopped.
   bool WaitUsable(std::stop_token stop, int alsoBlocked);
+  // Stops a running reader thread and starts `body` as the new one.
+  void LaunchReader(std::function<void(std::stop_token)> body);
   // Sleeps, ending early on a stop request; false when stopped.
   bool SleepFor(std::stop_token stop, std::chrono::milliseconds duration);
 

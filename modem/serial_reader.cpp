@@ -30,12 +30,17 @@ AsyncEvent FailureEvent(const SysError& error) {
 
 void AsyncSerialComm::StartReader() {
   KillReader();
+  byteByByte_.store(config_.GetInt("serial.byte_by_byte") != 0);
+  LaunchReader([this](std::stop_token stop) { ReaderLoop(stop); });
+}
+
+void AsyncSerialComm::LaunchReader(std::function<void(std::stop_token)> body) {
+  KillReader();
   {
     std::lock_guard lock(stateMutex_);
     stopRequested_ = false;
   }
-  byteByByte_.store(config_.GetInt("serial.byte_by_byte") != 0);
-  reader_ = std::jthread([this](std::stop_token stop) { ReaderLoop(stop); });
+  reader_ = std::jthread(std::move(body));
 }
 
 void AsyncSerialComm::ReaderLoop(std::stop_token stop) {
