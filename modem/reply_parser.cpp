@@ -107,12 +107,16 @@ ReplyParser::Output ReplyParser::Feed(std::string_view bytes) {
       skipping_ = false;  // the line end itself starts a fresh (empty) line
     }
     const std::size_t room = kMaxPending - buffer_.size();
-    const std::size_t take = std::min(room, bytes.size());
-    buffer_.append(bytes.substr(0, take));
-    bytes.remove_prefix(take);
-    std::vector<RoutedEvent> events = ParseReceiveBuffer(buffer_, bodyFollows_);
-    out.events.insert(out.events.end(), std::make_move_iterator(events.begin()),
-                      std::make_move_iterator(events.end()));
+    const std::string_view chunk = bytes.substr(0, std::min(room, bytes.size()));
+    buffer_.append(chunk);
+    bytes.remove_prefix(chunk.size());
+    // What is pending never holds a line end, so only new bytes can complete
+    // a line; a long line arriving in small reads is not rescanned each time.
+    if (chunk.find_first_of("\r\n>") != std::string_view::npos) {
+      std::vector<RoutedEvent> events = ParseReceiveBuffer(buffer_, bodyFollows_);
+      out.events.insert(out.events.end(), std::make_move_iterator(events.begin()),
+                        std::make_move_iterator(events.end()));
+    }
     if (buffer_.size() >= kMaxPending) {
       out.discarded += buffer_.size();
       out.overflow = true;

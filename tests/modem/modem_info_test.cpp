@@ -295,20 +295,6 @@ TEST_F(InitSequenceTest, SelectMemoryCommand) {
   EXPECT_EQ(info_.Memory(5), "");
 }
 
-TEST_F(InitSequenceTest, ResetForgetsTheLastConnection) {
-  ASSERT_TRUE(Run());
-  info_.Reset(false, 0x21);
-  EXPECT_EQ(info_.State(), kInitSendInit);
-  EXPECT_EQ(info_.Features(), 0u);
-  EXPECT_EQ(info_.Failures(), 0u);
-  EXPECT_EQ(info_.Checks(), 0x21u);
-  EXPECT_FALSE(info_.UseFeatures());
-  EXPECT_EQ(info_.Model(), "");
-  EXPECT_EQ(info_.Memory(0), "");
-  EXPECT_EQ(info_.SignalStrength(), 0);
-  EXPECT_FALSE(info_.Problems());
-}
-
 TEST_F(InitSequenceTest, ConcurrentReadersWhileTheSequenceRuns) {
   std::atomic<bool> done{false};
   std::thread reader([&] {

@@ -289,14 +289,6 @@ TEST_F(TransportTest, BusyStatusIsResetOnlyPastItsLimit) {
   EXPECT_TRUE(transport_->CheckBusyTimeout());
 }
 
-TEST_F(TransportTest, ListenerSlotsOutsideTheRangeChangeNothing) {
-  ListenerQueue extra;
-  EXPECT_EQ(transport_->SetListener(&extra, 6), nullptr);
-  EXPECT_EQ(transport_->SetListener(&extra, -1), nullptr);
-  EXPECT_EQ(transport_->SetListener(&extra, kSlotInfo), &queues_[kSlotInfo]);
-  EXPECT_EQ(transport_->SetListener(&queues_[kSlotInfo], kSlotInfo), &extra);
-}
-
 TEST_F(TransportTest, ConcurrentWritesWhilePortIsReopened) {
   FakeModem modem;
   modem.OnCommand("AT\r\n", "\r\nOK\r\n");
