@@ -73,10 +73,12 @@ RoutedEvent ClassifyLine(std::string_view line, bool& bodyFollows) {
   return routed;
 }
 
-std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollows) {
-  std::vector<RoutedEvent> events;
+namespace {
+
+// Appends the events of every complete line at the front of `buffer` to `events`.
+void ParseInto(std::string& buffer, bool& bodyFollows, std::vector<RoutedEvent>& events) {
   const std::size_t taken = CompleteLength(buffer);
-  if (taken == 0) return events;
+  if (taken == 0) return;
   const std::string_view block(buffer.data(), taken);
   std::size_t start = 0;
   bool blanksOnly = true;  // nothing but blanks since the line began
@@ -92,6 +94,13 @@ std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollo
     }
   }
   buffer.erase(0, taken);
+}
+
+}  // namespace
+
+std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollows) {
+  std::vector<RoutedEvent> events;
+  ParseInto(buffer, bodyFollows, events);
   return events;
 }
 
@@ -112,11 +121,7 @@ ReplyParser::Output ReplyParser::Feed(std::string_view bytes) {
     bytes.remove_prefix(chunk.size());
     // What is pending never holds a line end, so only new bytes can complete
     // a line; a long line arriving in small reads is not rescanned each time.
-    if (chunk.find_first_of("\r\n>") != std::string_view::npos) {
-      std::vector<RoutedEvent> events = ParseReceiveBuffer(buffer_, bodyFollows_);
-      out.events.insert(out.events.end(), std::make_move_iterator(events.begin()),
-                        std::make_move_iterator(events.end()));
-    }
+    if (chunk.find_first_of("\r\n>") != std::string_view::npos) ParseInto(buffer_, bodyFollows_, out.events);
     if (buffer_.size() >= kMaxPending) {
       out.discarded += buffer_.size();
       out.overflow = true;
