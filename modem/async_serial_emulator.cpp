@@ -78,6 +78,11 @@ void AsyncSerialEmulator::Run(std::stop_token stop) {
   while (WaitUsable(stop, kStatusDisconnected)) {
     std::optional<std::string> written = written_.Pop();
     if (!written) continue;
+    if (!IsOpenSignalled() || GetStatus() == kStatusDisconnected) {
+      // Closed while waiting: answered once the port is open again.
+      written_.PushFront(std::move(*written));
+      continue;
+    }
     if (!SleepFor(stop, delays_.reply)) break;
     const EmulatorRule& rule = ChooseEmulatorRule(*written, config_.GetString("modem.init"));
     std::string reply(rule.reply);

@@ -63,6 +63,7 @@ class EmulatorTest : public ::testing::Test {
   CommandQueue commands_;
   std::vector<DriverCommand> others_;
   ListenerQueue incoming_;
+  ListenerQueue replies_;  // registered by some tests; outlives the emulator
   AsyncSerialEmulator emulator_{config_, log_, commands_, EmulatorDelays{1ms, 5ms}};
   ModemSender sender_{emulator_, commands_, log_};
 };
@@ -147,7 +148,7 @@ TEST_F(EmulatorTest, SubmissionsCountReferencesAndInjectSendRequests) {
 }
 
 TEST_F(EmulatorTest, PromptAndLowerCaseHexData) {
-  ListenerQueue replies;
+  ListenerQueue& replies = replies_;
   for (int slot : {kSlotWriteDone, kSlotOk, kSlotPrompt, kSlotErrors, kSlotInfo}) emulator_.SetListener(&replies, slot);
   emulator_.WriteCommand("AT+CMGS=23\r\n");
   EXPECT_EQ(test::NextWithin(replies)->kind, kEventWriteDone);
@@ -171,7 +172,7 @@ TEST_F(EmulatorTest, UnexpectedPromptEndsTheCommandWithAFailure) {
 TEST_F(EmulatorTest, CloseStopsAnswersUntilReopened) {
   emulator_.Close();
   EXPECT_EQ(emulator_.GetStatus(), kStatusDisconnected);
-  ListenerQueue replies;
+  ListenerQueue& replies = replies_;
   emulator_.SetListener(&replies, kSlotOk);
   emulator_.WriteCommand("ATE0\r\n");
   EXPECT_FALSE(test::NextWithin(replies, 100ms));
