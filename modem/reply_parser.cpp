@@ -21,11 +21,13 @@ std::size_t CompleteLength(std::string_view buffer) {
       break;
     }
   }
-  // The unfinished line may still hold a prompt as its first non-blank byte.
-  std::size_t i = lineStart;
-  while (i < buffer.size() && IsBlank(buffer[i])) ++i;
-  if (i < buffer.size() && buffer[i] == '>') end = i + 1;
-  return end;
+  // What follows may still hold prompts, each the first non-blank byte of
+  // its line (and each ending that line).
+  for (std::size_t i = lineStart;;) {
+    while (i < buffer.size() && IsBlank(buffer[i])) ++i;
+    if (i >= buffer.size() || buffer[i] != '>') return end;
+    end = ++i;
+  }
 }
 
 int SlotFor(const LineClass& c, bool bodyFollows) {

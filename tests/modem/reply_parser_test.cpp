@@ -120,6 +120,16 @@ TEST(ReplyParser, PromptIsReportedAtOnceAndItsBlankLater) {
   EXPECT_EQ(Flatten(parser.Feed("\r\n").events), (std::vector<Seen>{{kSlotInfo, kEventInfo, 0, " "}}));
 }
 
+TEST(ReplyParser, SeveralPromptsInARow) {
+  // Each '>' that begins a line ends it, whether the bytes come at once or
+  // not; a line is classified as it is, so " >" is not the prompt.
+  const std::string_view data = "\r\n> >>x";
+  EXPECT_EQ(FeedWhole(data), (std::vector<Seen>{{kSlotPrompt, kEventPrompt, 0, ">"},
+                                                {kSlotInfo, kEventInfo, 0, " >"},
+                                                {kSlotPrompt, kEventPrompt, 0, ">"}}));
+  EXPECT_EQ(FeedInPieces(data, {3, 5}), FeedWhole(data));
+}
+
 TEST(ReplyParser, GreaterThanInsideTextIsNotAPrompt) {
   // A text-mode message body "a > b" split after the '>' stays one line with
   // its header, instead of losing its tail to the information slot.
