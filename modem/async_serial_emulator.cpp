@@ -40,6 +40,7 @@ void AsyncSerialEmulator::StartReader() {
 bool AsyncSerialEmulator::Open(const std::string&) {
   ClearLastError();
   Purge();
+  written_.Clear();  // as a real port's purge drops what was written before
   SignalOpen();
   return true;
 }
@@ -78,11 +79,7 @@ void AsyncSerialEmulator::Run(std::stop_token stop) {
   while (WaitUsable(stop, kStatusDisconnected)) {
     std::optional<std::string> written = written_.Pop();
     if (!written) continue;
-    if (!IsOpenSignalled() || GetStatus() == kStatusDisconnected) {
-      // Closed while waiting: answered once the port is open again.
-      written_.PushFront(std::move(*written));
-      continue;
-    }
+    if (!IsOpenSignalled() || GetStatus() == kStatusDisconnected) continue;  // closed: nobody answers
     if (!SleepFor(stop, delays_.reply)) break;
     const EmulatorRule& rule = ChooseEmulatorRule(*written, config_.GetString("modem.init"));
     std::string reply(rule.reply);

@@ -8,6 +8,8 @@
 // one they are reported as not sent (CMD_SEND_RESULT, result 0, carrying the
 // message), so no queued message is ever lost.
 //
+// The transport and the command queue must outlive the sender.
+//
 // Threads: Start/Stop by the owner; Push, TakeAll, AbortCommand,
 // SetMessageHandler and LastErrorText from any thread; ExecuteATCommand and
 // the handler run on the worker (tests may call ExecuteATCommand directly
@@ -46,8 +48,8 @@ class ModemSender {
   ModemSender& operator=(const ModemSender&) = delete;
 
   void Start();
-  // Ends a running command (as AbortCommand does, without touching the link
-  // status) and the worker, and waits for it.
+  // Ends the worker, and a command it is waiting on, and waits for it; queued
+  // items stay in the queue.
   void Stop();
 
   void Push(std::unique_ptr<GenericMessage> item) { queue_.Push(std::move(item)); }

@@ -130,7 +130,6 @@ SysError SerialPort::Open(const std::string& path) {
   if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) return SysErrorFromErrno(errno);
   int lines = TIOCM_DTR | TIOCM_RTS;
   ::ioctl(fd.get(), TIOCMBIS, &lines);  // pseudo-terminals have no modem lines: ignored
-  ::tcflush(fd.get(), TCIOFLUSH);
 
   std::lock_guard lock(mutex_);
   fd_ = fd.Release();

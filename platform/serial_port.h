@@ -75,8 +75,8 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens `path` (closing an open port first), exclusively, in raw mode with
-  // DTR and RTS on, and discards whatever was pending. An empty path fails
-  // with code 123 before anything is tried.
+  // DTR and RTS on. Nothing pending is discarded (callers Purge where they
+  // mean to). An empty path fails with code 123 before anything is tried.
   SysError Open(const std::string& path);
 
   // Wakes every user of the descriptor, waits until none is left, optionally

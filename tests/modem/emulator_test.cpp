@@ -178,6 +178,8 @@ TEST_F(EmulatorTest, CloseStopsAnswersUntilReopened) {
   EXPECT_FALSE(test::NextWithin(replies, 100ms));
   emulator_.SetStatus(kStatusConfiguring);
   emulator_.Open("Emulator");
+  EXPECT_FALSE(test::NextWithin(replies, 100ms));  // what was written while closed is gone
+  emulator_.WriteCommand("ATE0\r\n");
   EXPECT_TRUE(test::NextWithin(replies));
 }
 
