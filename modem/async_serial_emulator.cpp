@@ -1,0 +1,114 @@
+#include "modem/async_serial_emulator.h"
+
+#include <memory>
+
+#include "app/config_store.h"
+#include "app/logger.h"
+#include "modem/emulator_replies.h"
+#include "platform/utf.h"
+#include "sms/pdu_decoder.h"
+
+namespace qm {
+namespace {
+
+std::string LowerHex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    hex.push_back(kDigits[b >> 4]);
+    hex.push_back(kDigits[b & 0x0F]);
+  }
+  return hex;
+}
+
+}  // namespace
+
+AsyncSerialEmulator::AsyncSerialEmulator(const ConfigStore& config, Logger& log, CommandQueue& commands,
+                                         EmulatorDelays delays)
+    : AsyncSerialComm(config, log), commands_(commands), delays_(delays) {}
+
+AsyncSerialEmulator::~AsyncSerialEmulator() {
+  // The thread uses this object's members: it must end before they go.
+  KillReader();
+}
+
+void AsyncSerialEmulator::StartReader() {
+  LaunchReader([this](std::stop_token stop) { Run(stop); });
+}
+
+bool AsyncSerialEmulator::Open(const std::string&) {
+  ClearLastError();
+  Purge();
+  written_.Clear();  // as a real port's purge drops what was written before
+  SignalOpen();
+  return true;
+}
+
+bool AsyncSerialEmulator::Close() {
+  ResetOpenEvent();
+  SetStatus(kStatusDisconnected);
+  return true;
+}
+
+bool AsyncSerialEmulator::Configure(uint32_t, int, int, int, int) { return true; }
+
+bool AsyncSerialEmulator::SetTimeouts(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) { return true; }
+
+bool AsyncSerialEmulator::WriteCommand(std::string_view bytes) {
+  LogSent(bytes, true);
+  ClearLastError();
+  written_.Push(std::string(bytes));
+  PushEvent(kSlotWriteDone, AsyncEvent{kEventWriteDone, 0, {}, {}});
+  return true;
+}
+
+bool AsyncSerialEmulator::WriteHexData(std::string_view bytes) { return WriteTextData(LowerHex(bytes)); }
+
+bool AsyncSerialEmulator::WriteTextData(std::string_view bytes) {
+  LogSent(bytes, false);
+  std::string data(bytes);
+  data.push_back('\x1A');
+  written_.Push(std::move(data));
+  PushEvent(kSlotWriteDone, AsyncEvent{kEventWriteDone, 0, {}, std::string(bytes)});
+  return true;
+}
+
+void AsyncSerialEmulator::Run(std::stop_token stop) {
+  std::stop_callback wake(stop, [this] { written_.Wake(); });
+  while (WaitUsable(stop, kStatusDisconnected)) {
+    std::optional<std::string> written = written_.Pop();
+    if (!written) continue;
+    if (!IsOpenSignalled() || GetStatus() == kStatusDisconnected) continue;  // closed: nobody answers
+    if (!SleepFor(stop, delays_.reply)) break;
+    const EmulatorRule& rule = ChooseEmulatorRule(*written, config_.GetString("modem.init"));
+    std::string reply(rule.reply);
+    if (rule.action != EmulatorAction::kReply && !SleepFor(stop, delays_.network)) break;
+    if (rule.action == EmulatorAction::kSubmitted) {
+      reply = "+CMGS: " + std::to_string(reference_.fetch_add(1)) + "\r\nOK\r\n";
+      InjectIncoming(*written);
+    }
+    ClearLastError();
+    FeedReceived(reply);
+  }
+}
+
+void AsyncSerialEmulator::InjectIncoming(std::string_view writtenHex) {
+  if (!writtenHex.empty() && writtenHex.back() == '\x1A') writtenHex.remove_suffix(1);
+  const std::optional<DecodedPdu> pdu = DecodeSubmitPdu(HexToBytes(writtenHex));
+  if (!pdu) return;
+  // "SEND <number> <text>": the number starts at the sixth character.
+  const std::u16string text = Utf8ToUtf16(pdu->text);
+  if (text.size() < 6 || text.compare(0, 4, u"SEND") != 0) return;
+  const std::u16string rest = text.substr(5);
+  const std::size_t blank = rest.find(u' ');
+  if (blank == std::u16string::npos) return;
+  auto message = std::make_unique<SMSMessage>(Utf16ToUtf8(rest.substr(0, blank)), std::string(),
+                                              Utf16ToUtf8(rest.substr(blank + 1)));
+  DriverCommand command;
+  command.code = CMD_INCOMING;
+  command.param = std::move(message);
+  commands_.Push(std::move(command));
+}
+
+}  // namespace qm

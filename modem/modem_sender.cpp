@@ -1,0 +1,181 @@
+#include "modem/modem_sender.h"
+
+#include "app/logger.h"
+#include "modem/async_serial_comm.h"
+
+namespace qm {
+namespace {
+
+constexpr int kReplySlots[] = {kSlotWriteDone, kSlotOk, kSlotPrompt, kSlotErrors, kSlotInfo};
+
+std::string UnexpectedReplyText(const AsyncEvent& event) {
+  return "Serial port: unexpected reply! Type: " + std::to_string(event.kind) + " Content: " + event.text;
+}
+
+}  // namespace
+
+ModemSender::ModemSender(AsyncSerialComm& transport, CommandQueue& commands, Logger& log)
+    : transport_(transport), commands_(commands), log_(log) {}
+
+ModemSender::~ModemSender() {
+  Stop();
+  // Leave no slot pointing at the reply queue that is about to go away.
+  for (int slot : kReplySlots) {
+    ListenerQueue* previous = transport_.SetListener(nullptr, slot);
+    if (previous != &replies_) transport_.SetListener(previous, slot);
+  }
+}
+
+void ModemSender::Start() {
+  Stop();
+  worker_ = std::jthread([this](std::stop_token stop) { Run(stop); });
+}
+
+void ModemSender::Stop() {
+  if (!worker_.joinable()) return;
+  stopping_.store(true);
+  worker_.request_stop();
+  worker_.join();
+  worker_ = std::jthread();
+  stopping_.store(false);
+}
+
+void ModemSender::SetMessageHandler(MessageHandler handler) {
+  std::lock_guard lock(mutex_);
+  handler_ = std::move(handler);
+}
+
+std::string ModemSender::LastErrorText() const {
+  std::lock_guard lock(mutex_);
+  return lastError_;
+}
+
+void ModemSender::SetLastErrorText(std::string text) {
+  std::lock_guard lock(mutex_);
+  lastError_ = std::move(text);
+}
+
+void ModemSender::Run(std::stop_token stop) {
+  std::stop_callback wake(stop, [this] {
+    queue_.Wake();
+    replies_.Wake();
+  });
+  while (!stop.stop_requested()) {
+    if (!transport_.WaitOpen(stop)) break;
+    std::optional<std::unique_ptr<GenericMessage>> item = queue_.Pop();
+    if (!item) continue;
+    // An item taken while the port went away (or at exit) waits for the next
+    // opening at the front of the queue.
+    if (stop.stop_requested() || !transport_.IsOpenSignalled()) {
+      queue_.PushFront(std::move(*item));
+      continue;
+    }
+    Execute(std::move(*item));
+  }
+}
+
+void ModemSender::Execute(std::unique_ptr<GenericMessage> item) {
+  if (!item) return;
+  if (const auto* command = dynamic_cast<const ATCommandMessage*>(item.get())) {
+    ExecuteATCommand(*command);
+    return;
+  }
+  auto* sms = dynamic_cast<SMSMessage*>(item.get());
+  if (!sms) return;  // nothing else is ever queued
+  item.release();
+  std::unique_ptr<SMSMessage> message(sms);
+  MessageHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    handler = handler_;
+  }
+  if (handler) {
+    handler(std::move(message));
+    return;
+  }
+  DriverCommand result;
+  result.code = CMD_SEND_RESULT;
+  result.result = 0;
+  result.param = std::move(message);
+  commands_.Push(std::move(result));
+}
+
+void ModemSender::RegisterReplyQueue() {
+  for (int slot : kReplySlots) transport_.SetListener(&replies_, slot);
+  replies_.Clear();
+}
+
+void ModemSender::PostModemEvent(const AsyncEvent& event, bool success) {
+  DriverCommand record;
+  record.code = CMD_MODEM_EVENT;
+  record.result = success ? 1 : 0;
+  record.param = std::make_unique<AsyncEvent>(event);
+  commands_.Push(std::move(record));
+}
+
+void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {
+  RegisterReplyQueue();
+  transport_.SetAwaitingReply(true);
+  if (!transport_.WriteCommand(message.Command())) {
+    transport_.SetAwaitingReply(false);
+    const SysError error = transport_.LastError();
+    SetLastErrorText(error.text);
+    log_.Write(3, "Serial port: " + error.text);
+    // Whoever waits for this command's outcome (the connection sequence, a
+    // memory listing) must learn that it failed rather than wait for ever.
+    PostModemEvent(AsyncEvent{kEventFailure, error.code, error.text, message.Command()}, false);
+    return;
+  }
+  for (bool done = false; !done;) {
+    std::optional<AsyncEvent> event = replies_.Pop();
+    if (!event) {
+      if (stopping_.load()) break;
+      continue;  // a clear woke us
+    }
+    switch (event->kind) {
+      case kEventWriteDone:
+        break;
+      case kEventOk:
+        log_.Write(0, "Serial port: OK");
+        PostModemEvent(*event, true);
+        done = true;
+        break;
+      case kEventPrompt: {
+        // The modem wants data that does not belong to this command: end its
+        // input mode and fail the command.
+        const std::string text = UnexpectedReplyText(*event);
+        log_.Write(2, text);
+        transport_.WriteCommand("\x1A");
+        PostModemEvent(AsyncEvent{kEventFailure, 0, text, event->bytes}, false);
+        done = true;
+        break;
+      }
+      case kEventError:
+      case kEventFailure:
+        SetLastErrorText(event->text);
+        log_.Write(3, "Serial port: " + event->text);
+        if (transport_.GetStatus() == kStatusBusy) transport_.SetStatus(kStatusReady);
+        PostModemEvent(*event, false);
+        done = true;
+        break;
+      case kEventInfo:
+        log_.Write(0, "Received: " + event->text);
+        PostModemEvent(*event, true);
+        break;
+      case kEventAbort:
+        done = true;
+        break;
+      default:
+        log_.Write(2, UnexpectedReplyText(*event));
+        break;
+    }
+  }
+  transport_.SetAwaitingReply(false);
+}
+
+void ModemSender::AbortCommand() {
+  replies_.Push(AsyncEvent{kEventAbort, 0, {}, {}});
+  transport_.SetStatus(kStatusDisconnected);
+}
+
+}  // namespace qm

@@ -1,0 +1,99 @@
+// The sending worker: one thread that takes the modem command queue one item
+// at a time and executes it on the transport.
+//
+// Raw AT commands (kind 0) are executed here: the reply events are forwarded
+// to the driver's command queue as CMD_MODEM_EVENT records (result 1 for OK and
+// information lines, 0 for errors and time-outs). SMS, WAP push and USSD items
+// (kinds 1-3) go to the message handler the sending pipeline installs; without
+// one they are reported as not sent (CMD_SEND_RESULT, result 0, carrying the
+// message), so no queued message is ever lost.
+//
+// The transport and the command queue must outlive the sender.
+//
+// Threads: Start/Stop by the owner; Push, TakeAll, AbortCommand,
+// SetMessageHandler and LastErrorText from any thread; ExecuteATCommand and
+// the handler run on the worker (tests may call ExecuteATCommand directly
+// while the worker is not running).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/driver_command.h"
+#include "modem/at_command_message.h"
+#include "modem/listener_queue.h"
+#include "platform/blocking_queue.h"
+#include "sms/message.h"
+
+namespace qm {
+
+class AsyncSerialComm;
+class Logger;
+
+using ModemCommandQueue = BlockingQueue<std::unique_ptr<GenericMessage>>;
+
+class ModemSender {
+ public:
+  using MessageHandler = std::function<void(std::unique_ptr<SMSMessage>)>;
+
+  ModemSender(AsyncSerialComm& transport, CommandQueue& commands, Logger& log);
+  ~ModemSender();
+  ModemSender(const ModemSender&) = delete;
+  ModemSender& operator=(const ModemSender&) = delete;
+
+  void Start();
+  // Ends the worker, and a command it is waiting on, and waits for it; queued
+  // items stay in the queue.
+  void Stop();
+
+  void Push(std::unique_ptr<GenericMessage> item) { queue_.Push(std::move(item)); }
+  // Takes every queued item out, in order (the configuring phase).
+  std::vector<std::unique_ptr<GenericMessage>> TakeAll() { return queue_.TakeAll(); }
+  ModemCommandQueue& Queue() { return queue_; }
+
+  void SetMessageHandler(MessageHandler handler);
+
+  // Registers the reply queue in slots 0, 1, 2, 3 and 5 and clears it.
+  void RegisterReplyQueue();
+  ListenerQueue& ReplyQueue() { return replies_; }
+  AsyncSerialComm& Transport() { return transport_; }
+  CommandQueue& Commands() { return commands_; }
+
+  // Writes one AT command and forwards its replies until the command ends.
+  void ExecuteATCommand(const ATCommandMessage& message);
+  // Ends the command in progress (a kind-14 event) and marks the link
+  // disconnected.
+  void AbortCommand();
+
+  // The text of the last failure of a command.
+  std::string LastErrorText() const;
+  void SetLastErrorText(std::string text);
+
+  // Posts a result record for an event to the driver's command queue.
+  void PostModemEvent(const AsyncEvent& event, bool success);
+
+ private:
+  void Run(std::stop_token stop);
+  void Execute(std::unique_ptr<GenericMessage> item);
+
+  AsyncSerialComm& transport_;
+  CommandQueue& commands_;
+  Logger& log_;
+  ModemCommandQueue queue_;
+  ListenerQueue replies_;
+  std::atomic<bool> stopping_{false};
+
+  mutable std::mutex mutex_;
+  MessageHandler handler_;
+  std::string lastError_;
+
+  std::jthread worker_;  // last: stopped before the members it uses go away
+};
+
+}  // namespace qm

@@ -1,0 +1,65 @@
+// Line assembly and classification of everything the modem says. Pure: bytes
+// in, routed events out; no I/O, no clock, no globals.
+//
+// Lines end at CR or LF (empty lines are dropped). A '>' that is the first
+// non-blank byte of a line ends that line at once, so the data prompt "> " is
+// reported as soon as it arrives; a '>' anywhere else is ordinary text (a
+// message body "a > b" split across reads stays one line). An unfinished line
+// waits for the next bytes. The result does not depend on how the bytes were
+// split into reads.
+//
+// Threads: one parser belongs to one reader thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "modem/async_event.h"
+
+namespace qm {
+
+struct RoutedEvent {
+  int slot = 0;  // ListenerSlot
+  AsyncEvent event;
+};
+
+// Classifies one line (without its line end) and updates the body-follows
+// flag: the line after a message header ("+CMT:", "+CMGR:" ...) goes to the
+// incoming slot with its header. Text is the line as valid UTF-8 (invalid
+// sequences replaced), bytes the line as received.
+RoutedEvent ClassifyLine(std::string_view line, bool& bodyFollows);
+
+// Consumes every complete line from the front of `buffer`, leaving only the
+// unfinished tail, and returns the lines' events in order.
+std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollows);
+
+class ReplyParser {
+ public:
+  // The most unparsed bytes held. A line that grows to this size without an
+  // end is discarded, and so is the rest of it up to its end, so a link that
+  // delivers noise without line ends cannot stall the parser.
+  static constexpr std::size_t kMaxPending = 65535;
+
+  struct Output {
+    std::vector<RoutedEvent> events;
+    std::size_t discarded = 0;  // bytes dropped from over-long lines
+    bool overflow = false;      // an over-long line began in this call
+  };
+
+  Output Feed(std::string_view bytes);
+
+  // Drops the unfinished line (the port was closed); the body-follows flag stays.
+  void DiscardPending();
+
+  std::size_t Pending() const { return buffer_.size(); }
+  bool BodyFollows() const { return bodyFollows_; }
+
+ private:
+  std::string buffer_;
+  bool bodyFollows_ = false;
+  bool skipping_ = false;  // inside an over-long line
+};
+
+}  // namespace qm

@@ -1,0 +1,318 @@
+// The transport against a scripted modem on a real pseudo-terminal.
+#include <fcntl.h>
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "app/config_store.h"
+#include "app/logger.h"
+#include "modem/async_serial_comm.h"
+#include "modem/link_texts.h"
+#include "platform/unique_fd.h"
+#include "tests/support/event_wait.h"
+#include "tests/support/fake_modem.h"
+#include "tests/support/test_env.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeModem;
+using test::NextWithin;
+
+class TransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(); }
+
+  void Start() {
+    transport_.reset();
+    transport_ = std::make_unique<AsyncSerialComm>(config_, log_, [this] { return clock_.load(); });
+    for (int slot = 0; slot < kSlotCount; ++slot) transport_->SetListener(&queues_[slot], slot);
+    transport_->StartReader();
+  }
+
+  // What the connect command does: configuring status, open, line settings, time-outs.
+  bool Connect(const FakeModem& modem) {
+    transport_->SetStatus(kStatusConfiguring);
+    return transport_->Open(modem.SlavePath()) && transport_->Configure(115200, 0, 8, 0, 0) &&
+           transport_->SetTimeouts(10, 5000, 50, 0, 0);
+  }
+
+  std::optional<AsyncEvent> Next(int slot, std::chrono::milliseconds limit = 5s) {
+    return NextWithin(queues_[slot], limit);
+  }
+
+  ConfigStore config_;
+  Logger log_{"", nullptr};
+  std::atomic<uint64_t> clock_{1000};
+  std::array<ListenerQueue, kSlotCount> queues_;
+  std::unique_ptr<AsyncSerialComm> transport_;
+};
+
+TEST(PortPath, NamesAndPrefixes) {
+  EXPECT_EQ(BuildPortPath("ttyUSB0", false, "/ignored/"), "/dev/ttyUSB0");
+  EXPECT_EQ(BuildPortPath("/dev/serial/by-id/usb-x", false, ""), "/dev/serial/by-id/usb-x");
+  EXPECT_EQ(BuildPortPath("ttyUSB0", true, ""), "ttyUSB0");
+  EXPECT_EQ(BuildPortPath("USB0", true, "/dev/tty"), "/dev/ttyUSB0");
+}
+
+TEST_F(TransportTest, WritesArriveByteExact) {
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  ASSERT_TRUE(transport_->WriteCommand("AT+CSQ\r\n"));
+  ASSERT_TRUE(transport_->WriteTextData("caf\xC3\xA9"));
+  ASSERT_TRUE(transport_->WriteHexData(std::string("\x00\x1A\xAB", 3)));
+  ASSERT_TRUE(modem.WaitForReceived("001AAB\x1A"));
+  EXPECT_EQ(modem.Received(), "AT+CSQ\r\ncaf\xC3\xA9\x1A" "001AAB\x1A");
+
+  // One write-done event per write; the data writes carry their data.
+  EXPECT_EQ(Next(kSlotWriteDone)->bytes, "");
+  EXPECT_EQ(Next(kSlotWriteDone)->bytes, "caf\xC3\xA9");
+  const auto hex = Next(kSlotWriteDone);
+  EXPECT_EQ(hex->kind, kEventWriteDone);
+  EXPECT_EQ(hex->bytes, "001AAB");
+}
+
+TEST_F(TransportTest, RepliesArriveInTheirSlots) {
+  FakeModem modem;
+  modem.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 31,0\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CMGS=23\r\n", "\r\n> ");
+  modem.OnCommand("AT+BAD\r\n", "\r\nERROR\r\n\r\n+CME ERROR: 10\r\n");
+  ASSERT_TRUE(Connect(modem));
+
+  transport_->WriteCommand("AT+CSQ\r\n");
+  EXPECT_EQ(Next(kSlotInfo)->text, "+CSQ: 31,0");
+  EXPECT_EQ(Next(kSlotOk)->kind, kEventOk);
+
+  transport_->WriteCommand("AT+CMGS=23\r\n");
+  EXPECT_EQ(Next(kSlotPrompt)->kind, kEventPrompt);  // without waiting for a line end
+
+  transport_->WriteCommand("AT+BAD\r\n");
+  const auto error = Next(kSlotErrors);
+  EXPECT_EQ(error->kind, kEventError);
+  EXPECT_EQ(error->code, 100);
+  const auto cme = Next(kSlotErrors);
+  EXPECT_EQ(cme->kind, kEventFailure);
+  EXPECT_EQ(cme->text, "SIM not inserted");
+
+  modem.Send("\r\n+CMTI: \"SM\",7\r\n");
+  const auto index = Next(kSlotIncoming);
+  EXPECT_EQ(index->kind, kEventIncomingIndex);
+  EXPECT_EQ(index->text, "+CMTI: \"SM\",7");
+}
+
+TEST_F(TransportTest, ReplySplitAcrossReadsIsOneLine) {
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  modem.Send("\r\n+CS");
+  std::this_thread::sleep_for(50ms);
+  modem.Send("Q: 31");
+  std::this_thread::sleep_for(50ms);
+  modem.Send(",0\r\n");
+  EXPECT_EQ(Next(kSlotInfo)->text, "+CSQ: 31,0");
+  EXPECT_FALSE(Next(kSlotInfo, 100ms));
+}
+
+TEST_F(TransportTest, ReplyTimeoutOnlyWhileAwaitingAReply) {
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  transport_->SetReplyTimeout(150);
+
+  // Silence without a command in progress is never a time-out.
+  EXPECT_FALSE(Next(kSlotErrors, 500ms));
+
+  // The reader sits in an unlimited wait; setting the flag must start the clock.
+  transport_->WriteCommand("AT\r\n");
+  transport_->SetAwaitingReply(true);
+  const auto timeout = Next(kSlotErrors, 5s);
+  ASSERT_TRUE(timeout);
+  EXPECT_EQ(timeout->kind, kEventError);
+  EXPECT_EQ(timeout->code, 0);
+  EXPECT_EQ(timeout->text, "timeout");
+  EXPECT_FALSE(transport_->IsAwaitingReply());
+  EXPECT_FALSE(Next(kSlotErrors, 500ms));  // exactly one
+}
+
+TEST_F(TransportTest, OpenFailuresGiveStatusErrorAndTheirTexts) {
+  EXPECT_FALSE(transport_->Open("ttyQMmissing"));
+  EXPECT_EQ(transport_->GetStatus(), kStatusError);
+  EXPECT_EQ(transport_->LastError().code, kErrFileNotFound);
+  EXPECT_EQ(transport_->PortPath(), "/dev/ttyQMmissing");
+  EXPECT_EQ(PortErrorText(transport_->LastError(), "ttyQMmissing"),
+            "The port 'ttyQMmissing' can't be opened.\nPlease check the serial connection.");
+
+  EXPECT_FALSE(transport_->Open(""));
+  EXPECT_EQ(transport_->LastError().code, kErrInvalidName);
+  EXPECT_EQ(PortErrorText(transport_->LastError(), ""),
+            "The COM port is not set. Please setup COM port before connection!");
+
+  // A port another program holds.
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  AsyncSerialComm other(config_, log_);
+  EXPECT_FALSE(other.Open(modem.SlavePath()));
+  EXPECT_EQ(other.GetStatus(), kStatusError);
+  EXPECT_EQ(other.LastError().code, kErrAccessDenied);
+
+  // Not a serial port at all.
+  EXPECT_FALSE(other.Open("/dev/null"));
+  EXPECT_EQ(other.GetStatus(), kStatusError);
+  EXPECT_NE(other.LastError().code, kErrNone);
+}
+
+TEST_F(TransportTest, LineSettingsReachTheTerminal) {
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  const auto attributes = [&] {
+    UniqueFd fd(::open(modem.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK));
+    termios tio{};
+    ::tcgetattr(fd.get(), &tio);
+    return tio;
+  };
+  termios tio = attributes();
+  EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);  // raw
+  EXPECT_EQ(tio.c_iflag & ICRNL, 0u);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+
+  ASSERT_TRUE(transport_->Configure(9600, 3, 7, 2, 1));  // mark parity, two stop bits, checked
+  tio = attributes();
+  // A pseudo-terminal always reports 8 data bits without parity enabled, and
+  // keeps the other bits.
+  EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR | CSTOPB), static_cast<tcflag_t>(PARODD | CMSPAR | CSTOPB));
+  EXPECT_NE(tio.c_iflag & INPCK, 0u);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+
+  ASSERT_TRUE(transport_->Configure(9600, 4, 5, 1, 0));  // space parity, 1.5 stop bits
+  tio = attributes();
+  EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR | CSTOPB), static_cast<tcflag_t>(CMSPAR | CSTOPB));
+  EXPECT_TRUE(transport_->Configure(123456, 0, 8, 0, 0));  // an odd rate
+
+  EXPECT_TRUE(transport_->Configure(9600, 0, 8, 0, 0));
+  EXPECT_FALSE(transport_->Configure(9600, 0, 8, 1, 0));  // 1.5 stop bits need 5 data bits
+  EXPECT_EQ(transport_->GetStatus(), kStatusError);
+  EXPECT_FALSE(transport_->Configure(9600, 5, 8, 0, 0));
+  EXPECT_FALSE(transport_->Configure(9600, 0, 9, 0, 0));
+}
+
+TEST_F(TransportTest, UnplugGivesOneFailureAndTheLinkComesBack) {
+  {
+    FakeModem modem;
+    ASSERT_TRUE(Connect(modem));
+    modem.Send("\r\n+CSQ: 3");  // mid-reply
+    std::this_thread::sleep_for(50ms);
+    modem.Unplug();
+    const auto failure = Next(kSlotErrors);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, kEventFailure);
+    EXPECT_EQ(transport_->GetStatus(), kStatusError);
+    EXPECT_FALSE(transport_->IsOpenSignalled());
+    EXPECT_FALSE(Next(kSlotErrors, 500ms));  // no flood
+  }
+  FakeModem again;
+  again.OnCommand("AT\r\n", "\r\nOK\r\n");
+  ASSERT_TRUE(Connect(again));
+  transport_->WriteCommand("AT\r\n");
+  EXPECT_EQ(Next(kSlotOk)->text, "OK");
+  EXPECT_FALSE(Next(kSlotInfo, 100ms));  // the half line of the old port is gone
+}
+
+TEST_F(TransportTest, CloseStopsReadingUntilTheNextOpen) {
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  EXPECT_TRUE(transport_->Close());
+  EXPECT_EQ(transport_->GetStatus(), kStatusDisconnected);
+  EXPECT_FALSE(transport_->IsOpenSignalled());
+  EXPECT_FALSE(transport_->WriteCommand("AT\r\n"));
+  EXPECT_EQ(transport_->LastError().code, kErrInvalidHandle);
+  ASSERT_TRUE(Connect(modem));
+  modem.Send("\r\nRING\r\n");
+  EXPECT_EQ(Next(kSlotInfo)->text, "RING");
+}
+
+TEST_F(TransportTest, LongNoiseWithoutLineEndIsDropped) {
+  test::TempDir dir;
+  Logger fileLog(dir.File("t.log"), nullptr);
+  AsyncSerialComm transport(config_, fileLog);
+  ListenerQueue ok;
+  ListenerQueue info;
+  transport.SetListener(&ok, kSlotOk);
+  transport.SetListener(&info, kSlotInfo);
+  transport.StartReader();
+  FakeModem modem;
+  transport.SetStatus(kStatusConfiguring);
+  ASSERT_TRUE(transport.Open(modem.SlavePath()));
+  modem.Send(std::string(70000, 'x') + "\r\nOK\r\n");
+  EXPECT_TRUE(NextWithin(ok, 10s));
+  EXPECT_FALSE(info.TryPop());
+  transport.KillReader();
+  EXPECT_NE(test::ReadFile(dir.File("t.log")).find("65535 bytes received without a line end, discarded"),
+            std::string::npos);
+}
+
+TEST_F(TransportTest, ByteByByteReader) {
+  config_.SetInt("serial.byte_by_byte", 1);
+  Start();
+  FakeModem modem;
+  modem.OnCommand("AT+CGMM\r\n", "\r\nEmulator\r\n\r\nOK\r\n");
+  ASSERT_TRUE(Connect(modem));
+  transport_->WriteCommand("AT+CGMM\r\n");
+  EXPECT_EQ(Next(kSlotInfo)->text, "Emulator");
+  EXPECT_EQ(Next(kSlotOk)->text, "OK");
+  // The write itself and the emptied transmit buffer.
+  EXPECT_TRUE(Next(kSlotWriteDone));
+  EXPECT_TRUE(Next(kSlotWriteDone));
+}
+
+TEST_F(TransportTest, BusyStatusIsResetOnlyPastItsLimit) {
+  transport_->SetReplyTimeout(10000);
+  transport_->SetStatus(kStatusBusy);
+  clock_ += 50000;
+  EXPECT_FALSE(transport_->CheckBusyTimeout());  // exactly 50 s
+  clock_ += 1;
+  EXPECT_TRUE(transport_->CheckBusyTimeout());
+  EXPECT_EQ(transport_->GetStatus(), kStatusReady);
+  clock_ += 100000;
+  EXPECT_FALSE(transport_->CheckBusyTimeout());  // only busy is reset
+
+  // The largest timeout does not overflow the limit.
+  transport_->SetReplyTimeout(0xFFFFFFFFu);
+  transport_->SetStatus(kStatusBusy);
+  clock_ += 21474836000ull;
+  EXPECT_FALSE(transport_->CheckBusyTimeout());
+  clock_ += 1;
+  EXPECT_TRUE(transport_->CheckBusyTimeout());
+}
+
+TEST_F(TransportTest, ConcurrentWritesWhilePortIsReopened) {
+  FakeModem modem;
+  modem.OnCommand("AT\r\n", "\r\nOK\r\n");
+  ASSERT_TRUE(Connect(modem));
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    while (!done.load()) {
+      transport_->WriteCommand("AT\r\n");
+      transport_->SetAwaitingReply(true);
+      transport_->GetStatus();
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    transport_->Close();
+    ASSERT_TRUE(Connect(modem));
+    transport_->Purge();
+  }
+  done.store(true);
+  writer.join();
+  while (queues_[kSlotOk].TryPop()) {
+  }
+  transport_->WriteCommand("AT\r\n");
+  EXPECT_TRUE(Next(kSlotOk));
+}
+
+}  // namespace
+}  // namespace qm

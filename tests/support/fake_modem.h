@@ -1,0 +1,60 @@
+// A scripted modem on the master side of a pseudo-terminal.
+//
+// The code under test opens SlavePath() like any serial port, through the
+// real termios path. Everything it writes is recorded byte for byte; a
+// complete command line (ended by "\r\n", "\r" or Ctrl-Z) that matches a
+// scripted command is answered with the scripted reply. Unplug() closes the
+// master, which the slave side sees as a vanished device.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "platform/event_fd.h"
+#include "platform/unique_fd.h"
+
+namespace qm::test {
+
+class FakeModem {
+ public:
+  FakeModem();
+  ~FakeModem();
+  FakeModem(const FakeModem&) = delete;
+  FakeModem& operator=(const FakeModem&) = delete;
+
+  const std::string& SlavePath() const { return slavePath_; }
+
+  // Answers `command` (the exact line including its end) with `reply`.
+  void OnCommand(std::string command, std::string reply);
+  // Writes bytes to the slave side, as the modem saying them.
+  void Send(std::string_view bytes);
+  // Everything received from the slave side so far.
+  std::string Received() const;
+  // Waits (at most `limit`) until the received bytes contain `text`.
+  bool WaitForReceived(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+  // Closes the master: the slave side hangs up.
+  void Unplug();
+
+ private:
+  void Run(std::stop_token stop);
+  void AnswerCompleteLines();
+
+  UniqueFd master_;
+  UniqueFd heldSlave_;  // keeps the master from seeing a hang-up while the transport reopens
+  std::string slavePath_;
+  EventFd stopEvent_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable received_cv_;
+  std::string received_;
+  std::string pending_;
+  std::map<std::string, std::string> script_;
+  std::jthread thread_;
+};
+
+}  // namespace qm::test
