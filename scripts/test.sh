@@ -28,12 +28,13 @@ set +e
 scripts/with-services.sh ctest --test-dir "$dir" -j2 --output-on-failure --timeout 600 "${filter[@]}" >"$log" 2>&1
 rc=$?
 set -e
-grep -E '^\s*[0-9]+/[0-9]+ Test .*(\*\*\*|Not Run)' "$log" || true
+grep -E '^\s*[0-9]+/[0-9]+ Test .*(\*\*\*|Not Run)' "$log" | grep -v '\*\*\*Skipped' || true
 passed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .* Passed +[0-9.]+ sec$' "$log" || true)
-failed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .*\*\*\*' "$log" || true)
+failed=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .*(\*\*\*(Failed|Timeout|Exception)|Not Run)' "$log" || true)
+skipped=$(grep -cE '^\s*[0-9]+/[0-9]+ Test .*\*\*\*Skipped' "$log" || true)
 if [[ $rc -ne 0 ]]; then
   sed -n '/The following tests FAILED/,$p' "$log"
   grep -vE '^\s*([0-9]+/[0-9]+ Test .* Passed|Start )' "$log" | tail -n 120
 fi
-echo "[$variant] $passed passed, $failed failed"
+echo "[$variant] $passed passed, $failed failed, $skipped skipped"
 exit $rc
