@@ -30,7 +30,7 @@ void Notifier::SetTooltip(std::string_view text) {
     if (tip == tooltip_) return;
     tooltip_ = tip;
   }
-  if (log_) log_->Write(0, "Status: " + OneLine(tip));
+  if (log_) log_->Write(0, "Tooltip: " + OneLine(tip));
 }
 
 std::string Notifier::Tooltip() const {

@@ -33,7 +33,7 @@ TEST(Notifier, TooltipKeepsSixtyThreeCharactersAndIsLogged) {
   n.SetTooltip(std::string(62, 'a') + "\xD0\x96\xD0\x96");
   EXPECT_EQ(n.Tooltip(), std::string(62, 'a') + "\xD0\x96");
   n.SetTooltip("Quillmoor GSM Modem Driver (disconnected)");
-  EXPECT_NE(f.Log().find("Status: Quillmoor GSM Modem Driver (disconnected)"), std::string::npos);
+  EXPECT_NE(f.Log().find("Tooltip: Quillmoor GSM Modem Driver (disconnected)"), std::string::npos);
 }
 
 TEST(Notifier, BalloonsGoToTheLogAndTheSender) {

@@ -1,0 +1,258 @@
+#include "app/startup.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/config_locations.h"
+#include "app/config_store.h"
+#include "app/driver_timers.h"
+#include "app/instance_names.h"
+#include "app/logger.h"
+#include "app/main_frame.h"
+#include "app/message_box.h"
+#include "app/notifier.h"
+#include "app/one_shot_actions.h"
+#include "app/port_wizard.h"
+#include "app/service_thread.h"
+#include "app/sms_source_thread.h"
+#include "modem/async_serial_emulator.h"
+#include "modem/modem_probe.h"
+#include "modem/modem_sender.h"
+#include "platform/autostart.h"
+#include "platform/desktop_notifications.h"
+#include "platform/environment.h"
+#include "platform/file_util.h"
+#include "platform/instance_lock.h"
+#include "platform/serial_enum.h"
+#include "platform/signals.h"
+#include "platform/systemd_unit.h"
+#include "sms/message.h"
+#include "storage/table_setup.h"
+
+namespace qm {
+namespace {
+
+std::string CurrentDirectory() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) != nullptr ? std::string(buf) : std::string(".");
+}
+
+std::unique_ptr<Logger> CreateLogger(const ConfigStore& config, unsigned instance, bool serviceProfile) {
+  const std::string path =
+      InstanceLogPath(ExpandPathVariables(config.GetString("logger.common"), serviceProfile), instance);
+  if (!path.empty()) MakeDirectories(DirName(path));
+  auto log = std::make_unique<Logger>(path, &config);
+  const int threshold = Logger::ThresholdForLevel(config.GetInt("logger.level"));
+  if (threshold >= 0) log->SetLevel(threshold);
+  log->SetMaxSizeKb(static_cast<uint32_t>(std::max(config.GetInt("logger.maxsize"), 0)));
+  return log;
+}
+
+std::vector<PortWizardEntry> DetectAttachedModems(const ConfigStore& config) {
+  std::vector<PortWizardEntry> found;
+  for (const PortEntry& entry : DetectModems(EnumeratePorts(true), config)) {
+    found.push_back(PortWizardEntry{entry.friendlyName, entry.portName});
+  }
+  return found;
+}
+
+// Everything the driver keeps running between start-up and exit. Members are
+// built in order and destroyed in reverse, after the threads have stopped.
+class Driver {
+ public:
+  Driver(const StartupOptions& options, std::string programFolder)
+      : options_(options),
+        programFolder_(std::move(programFolder)),
+        appName_(ApplicationName(options.instance)),
+        locations_(MakeConfigLocations(options.instance, programFolder_, options.serviceProfile)) {}
+
+  ~Driver() { SetMessageBoxLogger(nullptr); }
+
+  bool Initialise();
+  int InstallOrUninstall();
+  int Run();
+
+ private:
+  bool TrayMode() const { return !options_.service; }
+  void StartThreads();
+  void StopThreads();
+  void SaveEverything();
+
+  const StartupOptions options_;
+  const std::string programFolder_;
+  const std::string appName_;
+  const ConfigLocations locations_;
+
+  ConfigStore config_;
+  TableSet tables_;
+  std::unique_ptr<Logger> log_;
+  CommandQueue commands_;
+  std::unique_ptr<AsyncSerialComm> transport_;
+  std::unique_ptr<ModemSender> sender_;
+  std::unique_ptr<DesktopNotifications> notifications_;
+  std::unique_ptr<Notifier> notifier_;
+  std::unique_ptr<DriverTimers> timers_;
+  std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<CServiceThread> commandThread_;
+  std::unique_ptr<SMSSourceThread> sourceThread_;
+};
+
+bool Driver::Initialise() {
+  if (!LoadConfiguration(config_, locations_)) return false;
+  MakeDirectories(locations_.userFolder);
+
+  std::string error;
+  if (!InitialiseTables(config_, options_.instance, options_.serviceProfile, tables_, error)) {
+    ShowMessageBox("Error", error);
+    return false;
+  }
+  message_ids::SetNext(config_.GetInt("message.id") + 1);
+  SetAutoTonSettings(AutoTonSettings{config_.GetInt("auto_ton.length"), config_.GetInt("auto_ton.long"),
+                                     config_.GetInt("auto_ton.short")});
+
+  log_ = CreateLogger(config_, options_.instance, options_.serviceProfile);
+  SetMessageBoxLogger(log_.get());
+
+  if (config_.GetInt("modem.emulation") == 1) {
+    transport_ = std::make_unique<AsyncSerialEmulator>(config_, *log_, commands_);
+  } else {
+    transport_ = std::make_unique<AsyncSerialComm>(config_, *log_);
+  }
+  sender_ = std::make_unique<ModemSender>(*transport_, commands_, *log_);
+  transport_->SetReplyTimeout(static_cast<uint32_t>(std::max(config_.GetInt("sender.timeout"), 0)));
+
+  config_.SetInt("autostart", AutostartQuery(appName_) ? 1 : 0);
+  return true;
+}
+
+int Driver::InstallOrUninstall() {
+  const ServiceResult result = options_.install
+                                   ? InstallService(ServiceUnitRequest{appName_, options_.instance, {}, programFolder_})
+                                   : UninstallService(appName_);
+  for (const ServiceLogLine& line : result.log) log_->Write(line.level, line.text);
+  return 0;
+}
+
+void Driver::StartThreads() {
+  transport_->StartReader();
+  sender_->Start();
+  commandThread_->Start();
+  timers_->Start();
+  // Polling the configured sources arrives with the integration support.
+  sourceThread_ = std::make_unique<SMSSourceThread>([](uint32_t) {});
+  sourceThread_->Start();
+}
+
+void Driver::StopThreads() {
+  // Producers first, then the consumers they feed; every thread is joined
+  // before anything it uses is saved or destroyed.
+  sourceThread_->Stop();
+  timers_->Stop();
+  commandThread_->Stop();
+  sender_->Stop();
+  transport_->KillReader();
+}
+
+void Driver::SaveEverything() {
+  // Nothing that was handed to a thread is lost: queued results and incoming
+  // messages are executed, and messages waiting for the modem go back to the
+  // outbox.
+  commandThread_->DrainAtExit();
+  auto items = sender_->TakeAll();
+  for (auto it = items.rbegin(); it != items.rend(); ++it) {
+    if (auto* message = dynamic_cast<SMSMessage*>(it->get())) frame_->ReturnToOutbox(*message, true);
+  }
+  config_.SetInt("message.id", message_ids::Last());
+  if (!SaveConfiguration(config_, locations_)) log_->Write(2, "The configuration could not be saved");
+  for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),
+                              tables_.addrbook.get()}) {
+    if (table->Save() != 0) {
+      log_->Write(2, "Error saving " + table->FileName() + ": " + table->LastError().text);
+    }
+  }
+}
+
+int Driver::Run() {
+  const bool tray = TrayMode();
+  DesktopNotificationOptions notifyOptions;
+  notifyOptions.log = [this](int level, const std::string& text) { log_->Write(level, text); };
+  Notifier::BalloonSender balloons;
+  if (tray && !options_.noIcon) {
+    notifications_ = std::make_unique<DesktopNotifications>(notifyOptions);
+    balloons = [this](const std::string& title, const std::string& text) { notifications_->Send(title, text); };
+  }
+  notifier_ = std::make_unique<Notifier>(log_.get(), &config_, !tray, balloons);
+  timers_ = std::make_unique<DriverTimers>();
+  frame_ = std::make_unique<CMainFrame>(DriverContext{config_, locations_, *log_, tables_, *transport_, *sender_,
+                                                      commands_, *timers_, *notifier_, options_.instance,
+                                                      options_.serviceProfile});
+  timers_->SetHandler([this](uint32_t id) { return frame_->OnTimer(id); });
+  commandThread_ = std::make_unique<CServiceThread>(*frame_);
+
+  if (tray && config_.GetString("modem.port").empty()) {
+    const PortWizardResult wizard = RunPortWizard(
+        config_, [this] { return DetectAttachedModems(config_); }, std::cin, std::cout, StdinIsTerminal());
+    log_->Write(wizard.stored ? 0 : 1, wizard.message);
+    if (!wizard.stored) std::cerr << wizard.message << '\n';
+    if (wizard.stored) SaveConfiguration(config_, locations_);
+  }
+
+  log_->Write(0, std::string(kProductTitle) + " " QM_VERSION " started" + TitleSuffix(options_.instance) +
+                     (tray ? " (session)" : " (service)") + ", program folder " + programFolder_);
+  StartThreads();
+  SignalWatcher signals(ShutdownSignals(tray), [this](int) { frame_->PostCommand(kFrameExit); });
+  if (!signals.ok()) log_->Write(2, "Termination signals cannot be caught; stop the driver with its Exit command");
+
+  if (tray) {
+    if (config_.GetInt("start.bubble") != 0) {
+      frame_->ShowBalloon("Quillmoor GSM Modem Driver started",
+                          "Double-click the icon to open the main window\nRight button click to open the main menu");
+    }
+    if (config_.GetInt("start.connect") != 0) frame_->PostCommand(kFrameConnect);
+  } else if (config_.GetInt("start.connect") != 0) {
+    commands_.Push(DriverCommand{CMD_CONNECT, 0, {}});
+  }
+
+  const int exitCode = frame_->RunLoop();
+  log_->Write(0, "Exiting");
+  StopThreads();
+  SaveEverything();
+  log_->Write(0, "Stopped");
+  return exitCode;
+}
+
+}  // namespace
+
+int RunDriver(int argc, const char* const* argv) {
+  const std::string commandLine = JoinCommandLine(argc, argv);
+  const StartupOptions options = ParseCommandLine(commandLine);
+  ApplySignalDefaults(!options.service);
+  const std::string programFolder = CurrentDirectory();
+
+  // One copy per instance: a second one ends at once, silently.
+  SysError lockError;
+  const std::string lockFolder = InstanceLockFolder(options.service, &lockError);
+  InstanceLock lock = lockFolder.empty() ? InstanceLock{} : InstanceLock::Acquire(lockFolder, MutexName(options.instance));
+  if (lock.status() == InstanceLock::Status::kAlreadyRunning) return 0;
+  if (lock.status() != InstanceLock::Status::kAcquired) {
+    const SysError& e = lockFolder.empty() ? lockError : lock.Error();
+    ShowMessageBox("Error", "The instance lock " + (lock.Path().empty() ? lockFolder : lock.Path()) +
+                                " can't be created: " + e.text);
+    return 0;
+  }
+
+  if (options.exitSwitch != ExitSwitch::kNone) {
+    return RunExitSwitch(options, programFolder);
+  }
+
+  Driver driver(options, programFolder);
+  if (!driver.Initialise()) return 0;
+  if (options.install || options.uninstall) return driver.InstallOrUninstall();
+  return driver.Run();
+}
+
+}  // namespace qm

@@ -1,0 +1,18 @@
+#include "modem/memory_commands.h"
+
+#include <string>
+
+#include "app/config_store.h"
+
+namespace qm {
+
+std::unique_ptr<ATCommandMessage> DeleteByIndexCommand(int index) {
+  return std::make_unique<ATCommandMessage>("AT+CMGD=" + std::to_string(index) + "\r\n");
+}
+
+std::unique_ptr<ATCommandMessage> DeleteAllCommand(const ConfigStore& config) {
+  const std::string custom = config.GetString("sender.delete_all_cmd");
+  return std::make_unique<ATCommandMessage>(custom.empty() ? std::string("AT+CMGD=1,4\r\n") : custom + "\r\n");
+}
+
+}  // namespace qm

@@ -1,0 +1,37 @@
+// Message <-> table row conversions for the four message tables.
+//
+// Column layouts (the message fields are those of SMSMessage; numbers are
+// unsigned decimal; free text is escaped with EscapeFieldText so it stays in
+// one field):
+//   inbox:  id timestamp from type content url handled flags reserved uniqueid destination
+//   outbox: id timestamp to type segments content url dstton flags uniqueid attempts source validity custom
+//   sent:   id timestamp to type segments content url dstton flags uniqueid refid source validity custom
+//   failed: id timestamp to type segments content url dstton flags uniqueid source validity custom
+//
+// Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "sms/message.h"
+#include "storage/generic_database.h"
+
+namespace qm {
+
+// Columns shared by the rows below.
+inline constexpr int kRowIdColumn = 0;
+inline constexpr int kRowTimestampColumn = 1;
+inline constexpr int kInboxFromColumn = 2;
+inline constexpr int kInboxContentColumn = 4;
+inline constexpr int kInboxDestinationColumn = 10;
+
+Row MakeInboxRow(const SMSMessage& message, std::string id, bool handled, std::string_view separator);
+Row MakeOutboxRow(const SMSMessage& message, std::string id, std::string_view separator);
+Row MakeSentRow(const SMSMessage& message, std::string id, std::string_view separator);
+Row MakeFailedRow(const SMSMessage& message, std::string id, std::string_view separator);
+
+// The validity column: expires - timestamp in seconds, never below 0.
+std::string ValidityText(const SMSMessage& message);
+
+}  // namespace qm

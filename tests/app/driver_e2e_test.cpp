@@ -1,0 +1,148 @@
+// qmdriver run as a user runs it: a child process in a private home, on the
+// built-in emulator or on a scripted modem behind a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <thread>
+
+#include "tests/support/driver_process.h"
+#include "tests/support/fake_modem.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::DriverProcess;
+using test::DriverSandbox;
+using test::ReadFile;
+using test::WaitForFileContaining;
+
+const std::map<std::string, std::string> kQuickStatus = {{"status.time", "1"}};
+
+std::string KeyStoreFile(const DriverSandbox& box, const std::string& suffix = "") {
+  return box.Home() + "/config/quillmoor/registry/Software/Quillmoor SMS/Quillmoor GSM Driver" + suffix + ".reg";
+}
+
+TEST(DriverEndToEnd, EmulatorReachesReadyAndStopsCleanlyOnSigterm) {
+  DriverSandbox box(kQuickStatus);
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"))
+      << ReadFile(box.UserFile("qmdriver.log"));
+  const std::string status = ReadFile(box.UserFile("qmdriver.status"));
+  EXPECT_NE(status.find("; instance: 0; port: Emulator; state:ready; outbox:0; errors:0"), std::string::npos) << status;
+
+  // A second copy of the same instance ends at once, silently.
+  DriverProcess second(box, {"-noicon"});
+  EXPECT_EQ(second.WaitExit(10s), 0);
+
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+  const std::string log = ReadFile(box.UserFile("qmdriver.log"));
+  EXPECT_NE(log.find("Modem ready: model 'Emulator', signal 93%"), std::string::npos);
+  EXPECT_NE(log.find("Sent: AT+CNMI=2,1,0,1,0"), std::string::npos);
+  EXPECT_NE(log.find("Stopped"), std::string::npos);
+  // The configuration was saved into the key store at exit, with the table
+  // columns written at start and the read mode the probes chose.
+  const std::string store = ReadFile(KeyStoreFile(box));
+  EXPECT_NE(store.find("inbox.columns.10=destination\n"), std::string::npos);
+  EXPECT_NE(store.find("message.id=0\n"), std::string::npos);
+  EXPECT_NE(store.find("sender.read_mode=0\n"), std::string::npos);
+  EXPECT_TRUE(test::FileExists(box.UserFile("inbox.txt")));
+}
+
+TEST(DriverEndToEnd, AnotherInstanceUsesItsOwnFilesBesideTheFirst) {
+  DriverSandbox box(kQuickStatus);
+  DriverProcess first(box, {"-noicon"});
+  DriverProcess second(box, {"-noicon", "/inst2"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"));
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.2.status"), "instance: 2;"))
+      << ReadFile(box.UserFile("qmdriver.2.log"));
+  EXPECT_TRUE(test::FileExists(box.UserFile("inbox.2.txt")));
+  EXPECT_TRUE(test::FileExists(box.UserFile("qmdriver.2.log")));
+  first.Signal(SIGINT);
+  second.Signal(SIGTERM);
+  EXPECT_EQ(first.WaitExit(20s), 0);
+  EXPECT_EQ(second.WaitExit(20s), 0);
+  const std::string store = ReadFile(KeyStoreFile(box, " 2"));
+  EXPECT_NE(store.find("inbox.filename=%appdata%/Quillmoor SMS/inbox.2.txt\n"), std::string::npos) << store;
+  EXPECT_NE(store.find("status.file=%appdata%/Quillmoor SMS/qmdriver.2.status\n"), std::string::npos);
+}
+
+// The replies of a modem that supports everything the probes ask about.
+void ScriptCompleteModem(test::FakeModem& modem) {
+  modem.OnCommand("ATE0\r\n", "ATE0\r\r\nOK\r\n");  // the echo of the init string is ignored
+  modem.OnCommand("AT+CMEE=?\r\n", "\r\n+CMEE: (0-2)\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CMEE=1\r\n", "\r\nOK\r\n");
+  modem.OnCommand("AT+CSMS=?\r\n", "\r\n+CSMS: (0,1)\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CMGF=?\r\n", "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CNMI=?\r\n", "\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CMGD=?\r\n", "\r\n+CMGD: (1-30),(0-4)\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CPMS?\r\n", "\r\n+CPMS: \"SM\",2,30,\"SM\",2,30,\"SM\",2,30\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CUSD=?\r\n", "\r\nOK\r\n");
+  modem.OnCommand("AT+GSN\r\n", "\r\n356938035643809\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CGMM\r\n", "\r\nE3372\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 17,99\r\n\r\nOK\r\n");
+  modem.OnCommand("AT+CNMI=2,1,0,1,0\r\n", "\r\nOK\r\n");
+  modem.OnCommand("AT+CMGF=0\r\n", "\r\nOK\r\n");
+}
+
+TEST(DriverEndToEnd, ScriptedModemOnAPseudoTerminal) {
+  test::FakeModem modem;
+  ScriptCompleteModem(modem);
+  DriverSandbox box({{"status.time", "1"},
+                     {"modem.emulation", "0"},
+                     {"modem.port", modem.SlavePath()},
+                     {"sender.timeout.connect", "3000"}});
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"))
+      << ReadFile(box.UserFile("qmdriver.log"));
+  EXPECT_TRUE(modem.WaitForReceived("AT+CMGF=0\r\n"));
+  // Every probe was answered: no problem to report, so the plain balloon.
+  const std::string log = ReadFile(box.UserFile("qmdriver.log"));
+  EXPECT_NE(log.find("Modem ready: model 'E3372', signal 51%"), std::string::npos) << log;
+  EXPECT_NE(log.find("Balloon: Connected: Quillmoor GSM Modem Driver is connected to " + modem.SlavePath()),
+            std::string::npos);
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+}
+
+TEST(DriverEndToEnd, ServiceModeReconnectsAfterTheModemVanishes) {
+  auto modem = std::make_unique<test::FakeModem>();
+  ScriptCompleteModem(*modem);
+  DriverSandbox box({{"modem.emulation", "0"},
+                     {"modem.port", modem->SlavePath()},
+                     {"modem.reconnect.time", "1"}});
+  DriverProcess driver(box, {"-service"});
+  const std::string log = box.Home() + "/service/Quillmoor SMS/qmdriver.log";  // the service's own %appdata%
+  ASSERT_TRUE(WaitForFileContaining(log, "Modem ready")) << ReadFile(log);
+  modem->Unplug();
+  ASSERT_TRUE(WaitForFileContaining(log, "Connection lost, trying to reconnect the modem")) << ReadFile(log);
+  // The reconnection runs the whole connect procedure again.
+  const auto connects = [&log] {
+    const std::string text = ReadFile(log);
+    int n = 0;
+    for (auto pos = text.find("] Version "); pos != std::string::npos; pos = text.find("] Version ", pos + 1)) ++n;
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (connects() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  EXPECT_GE(connects(), 2) << ReadFile(log);
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+  EXPECT_NE(ReadFile(log).find("Stopped"), std::string::npos);
+}
+
+TEST(DriverEndToEnd, ServiceUnitIsWrittenForTheInstanceAndRemovedAgain) {
+  DriverSandbox box;
+  DriverProcess install(box, {"-inst3", "-instservice"});
+  ASSERT_EQ(install.WaitExit(20s), 0);
+  const std::string unit = ReadFile(box.Home() + "/units/qmdriver_3.service");
+  EXPECT_NE(unit.find("\" -service -inst3"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("WorkingDirectory=" + box.ProgramFolder()), std::string::npos) << unit;
+  DriverProcess remove(box, {"-inst3", "-uninstservice"});
+  ASSERT_EQ(remove.WaitExit(20s), 0);
+  EXPECT_FALSE(test::FileExists(box.Home() + "/units/qmdriver_3.service"));
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,57 @@
+// Running qmdriver as a child process in a private sandbox, as a user would.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_env.h"
+
+namespace qm::test {
+
+// A private home: HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR, the service's
+// folders and the unit/autostart folders all point inside it, and a program
+// folder holds the template configuration with the given settings changed.
+class DriverSandbox {
+ public:
+  explicit DriverSandbox(const std::map<std::string, std::string>& settings = {});
+
+  const std::string& ProgramFolder() const { return program_; }
+  std::string Home() const { return dir_.path(); }
+  // ~/.config/Quillmoor SMS/<name>
+  std::string UserFile(const std::string& name) const;
+  // The environment a child gets.
+  std::vector<std::string> Environment() const;
+
+ private:
+  TempDir dir_;
+  std::string program_;
+};
+
+class DriverProcess {
+ public:
+  DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args);
+  ~DriverProcess();  // kills a child that is still running
+  DriverProcess(const DriverProcess&) = delete;
+  DriverProcess& operator=(const DriverProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void Signal(int signal) const;
+  // The exit code, or nullopt when the child has not ended within `limit`
+  // (-1 when a signal ended it).
+  std::optional<int> WaitExit(std::chrono::milliseconds limit);
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+// Waits (at most `limit`) until the file exists and contains `text`.
+bool WaitForFileContaining(const std::string& path, const std::string& text,
+                           std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+}  // namespace qm::test
