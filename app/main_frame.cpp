@@ -192,9 +192,9 @@ bool CMainFrame::ReturnToOutbox(const SMSMessage& message, bool front) {
   return true;
 }
 
-std::size_t CMainFrame::DispatchListSize() const {
+std::vector<std::string> CMainFrame::DispatchList() const {
   std::lock_guard lock(outboxMutex_);
-  return dispatchList_.size();
+  return {dispatchList_.begin(), dispatchList_.end()};
 }
 
 }  // namespace qm

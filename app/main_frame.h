@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/driver_command.h"
 #include "app/driver_timers.h"
@@ -108,7 +109,8 @@ class CMainFrame {
   // front of the dispatch list (taken back from the modem queue) or at the
   // end (a retry).
   bool ReturnToOutbox(const SMSMessage& message, bool front);
-  std::size_t DispatchListSize() const;
+  // The identifiers waiting to be dispatched, oldest first.
+  std::vector<std::string> DispatchList() const;
 
   // The command that lists the modem memory (unread messages only, or all),
   // built by the memory reader; nullptr when none can be built. The memory
