@@ -104,7 +104,8 @@ void DriverTimers::RunDuePassLocked(uint32_t now) {
   for (const Entry& e : entries_) {
     if (IsDue(e, now)) due.emplace_back(e.id, e.serial);
   }
-  for (const auto& [id, serial] : due) {
+  for (const auto& [dueId, serial] : due) {
+    const uint32_t id = dueId;  // clang 14 cannot capture a structured binding
     const Entry* before = FindLocked(id);
     if (before == nullptr || before->serial != serial || !IsDue(*before, now)) continue;
     const HandlerResult result = handler_ ? handler_(id) : HandlerResult::kKeep;
