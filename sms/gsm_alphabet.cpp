@@ -114,17 +114,15 @@ std::string UnpackSeptets(std::string_view octets, int fillBits, std::size_t max
   const std::size_t fill = static_cast<std::size_t>(fillBits);
   std::size_t count = totalBits > fill ? (totalBits - fill) / 7 : 0;
   if (count > maxCount) count = maxCount;
-  std::string out;
-  out.reserve(count);
+  std::string out(count, '\0');
+  const auto* in = reinterpret_cast<const unsigned char*>(octets.data());
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t bit = fill + 7 * i;
     const std::size_t index = bit / 8;
     const unsigned shift = bit % 8;
-    uint32_t value = static_cast<unsigned char>(octets[index]) >> shift;
-    if (shift > 1 && index + 1 < octets.size()) {
-      value |= static_cast<uint32_t>(static_cast<unsigned char>(octets[index + 1])) << (8 - shift);
-    }
-    out.push_back(static_cast<char>(value & 0x7F));
+    uint32_t value = in[index] >> shift;
+    if (shift > 1 && index + 1 < octets.size()) value |= static_cast<uint32_t>(in[index + 1]) << (8 - shift);
+    out[i] = static_cast<char>(value & 0x7F);
   }
   return out;
 }

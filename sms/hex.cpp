@@ -1,5 +1,9 @@
 #include "sms/hex.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
 #include "sms/pdu_decoder.h"
 
 namespace qm {
@@ -7,12 +11,19 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Every received PDU passes through here: one table lookup per digit.
+constexpr auto kDigitValues = [] {
+  std::array<int8_t, 256> table{};
+  for (auto& v : table) v = -1;
+  for (int i = 0; i < 10; ++i) table['0' + i] = static_cast<int8_t>(i);
+  for (int i = 0; i < 6; ++i) {
+    table['a' + i] = static_cast<int8_t>(10 + i);
+    table['A' + i] = static_cast<int8_t>(10 + i);
+  }
+  return table;
+}();
+
+int HexDigit(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
@@ -48,7 +59,7 @@ std::string HexToBytes(std::string_view hex) {
   for (std::size_t i = 0; i < out.size(); ++i) {
     const int high = HexDigit(hex[2 * i]);
     const int low = HexDigit(hex[2 * i + 1]);
-    out[i] = static_cast<char>(((high < 0 ? 0 : high) << 4) | (low < 0 ? 0 : low));
+    out[i] = static_cast<char>((std::max(high, 0) << 4) | std::max(low, 0));
   }
   return out;
 }
