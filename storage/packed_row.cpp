@@ -120,25 +120,39 @@ std::string_view PackedRow::Field(std::size_t index) const {
   }
 }
 
-void PackedRow::Fields(std::vector<std::string_view>& out) const {
-  out.clear();
-  if (!data_) return;
+namespace {
+
+// Calls `visit` with every field of a packed block, in order; returns nothing
+// for an empty row. `reserve` gets the field count first.
+template <class Reserve, class Visit>
+void ForEachField(const unsigned char* data, Reserve reserve, Visit visit) {
+  if (data == nullptr) return;
   std::size_t header = 0;
-  const unsigned char* p = GetVarint(data_.get(), header);
+  const unsigned char* p = GetVarint(data, header);
   const std::size_t count = header >> 1;
-  out.reserve(count);
+  reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     std::size_t len = 0;
     p = GetVarint(p, len);
-    out.emplace_back(reinterpret_cast<const char*>(p), len);
+    visit(std::string_view(reinterpret_cast<const char*>(p), len));
     p += len;
   }
 }
 
+}  // namespace
+
+void PackedRow::Fields(std::vector<std::string_view>& out) const {
+  out.clear();
+  ForEachField(
+      data_.get(), [&](std::size_t n) { out.reserve(n); }, [&](std::string_view f) { out.push_back(f); });
+}
+
 std::vector<std::string> PackedRow::Unpack() const {
-  std::vector<std::string_view> fields;
-  Fields(fields);
-  return std::vector<std::string>(fields.begin(), fields.end());
+  // Straight into strings: search results copy many rows, so no scratch list.
+  std::vector<std::string> out;
+  ForEachField(
+      data_.get(), [&](std::size_t n) { out.reserve(n); }, [&](std::string_view f) { out.emplace_back(f); });
+  return out;
 }
 
 std::size_t PackedRow::TextBytes() const {

@@ -49,9 +49,10 @@ bool CaseInsensitiveMatcher::Equals(std::string_view field) {
 
 bool CaseInsensitiveMatcher::IsIn(std::string_view field) {
   if (folded_.empty()) return true;
-  if (field.size() < folded_.size() && IsAscii(field)) return false;
-  // An ASCII field cannot hold a value with other characters.
-  if (FoldInto(field, scratch_) && !asciiValue_) return false;
+  // An ASCII field cannot hold a value with other characters, nor one longer
+  // than itself.
+  if ((!asciiValue_ || field.size() < folded_.size()) && IsAscii(field)) return false;
+  FoldInto(field, scratch_);
   return scratch_.find(folded_) != std::string::npos;
 }
 
