@@ -6,6 +6,7 @@
 #include "app/config_store.h"
 #include "app/logger.h"
 #include "platform/utf.h"
+#include "sms/hex.h"
 
 namespace qm {
 namespace {
@@ -25,16 +26,6 @@ std::string RemoveCrLf(std::string_view bytes) {
   return out;
 }
 
-std::string UpperHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
-  return hex;
-}
 
 }  // namespace
 
@@ -174,7 +165,7 @@ bool AsyncSerialComm::WriteTextData(std::string_view bytes) {
   return true;
 }
 
-bool AsyncSerialComm::WriteHexData(std::string_view bytes) { return WriteTextData(UpperHex(bytes)); }
+bool AsyncSerialComm::WriteHexData(std::string_view bytes) { return WriteTextData(BytesToHex(bytes, HexCase::kUpper)); }
 
 bool AsyncSerialComm::Reserved(std::string_view, std::string_view) { return true; }
 

@@ -7,20 +7,11 @@
 #include "modem/emulator_replies.h"
 #include "platform/utf.h"
 #include "sms/pdu_decoder.h"
+#include "sms/hex.h"
 
 namespace qm {
 namespace {
 
-std::string LowerHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    hex.push_back(kDigits[b >> 4]);
-    hex.push_back(kDigits[b & 0x0F]);
-  }
-  return hex;
-}
 
 }  // namespace
 
@@ -63,7 +54,7 @@ bool AsyncSerialEmulator::WriteCommand(std::string_view bytes) {
   return true;
 }
 
-bool AsyncSerialEmulator::WriteHexData(std::string_view bytes) { return WriteTextData(LowerHex(bytes)); }
+bool AsyncSerialEmulator::WriteHexData(std::string_view bytes) { return WriteTextData(BytesToHex(bytes, HexCase::kLower)); }
 
 bool AsyncSerialEmulator::WriteTextData(std::string_view bytes) {
   LogSent(bytes, false);

@@ -19,6 +19,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8, bool* ok = nullptr);
 // Encodes UTF-16 as UTF-8. A lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 

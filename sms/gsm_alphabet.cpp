@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/utf.h"
+
 namespace qm {
 namespace {
 
@@ -38,18 +40,6 @@ constexpr std::array<Extension, 9> kExtension = {{
     {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'\u20AC'},
 }};
 
-void AppendUtf8(std::string& out, char16_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 // ASCII character -> escaped septet, 0 when the character is not escaped.
 constexpr std::array<uint8_t, 128> MakeEscapedTable() {

@@ -9,7 +9,8 @@
 namespace qm {
 namespace {
 
-constexpr char kDigits[] = "0123456789ABCDEF";
+constexpr char kUpperDigits[] = "0123456789ABCDEF";
+constexpr char kLowerDigits[] = "0123456789abcdef";
 
 // Every received PDU passes through here: one table lookup per digit.
 constexpr auto kDigitValues = [] {
@@ -29,20 +30,21 @@ int HexDigit(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 bool IsHexDigit(char c) { return HexDigit(c) >= 0; }
 
-void AppendHex(std::string& out, std::string_view bytes) {
+void AppendHex(std::string& out, std::string_view bytes, HexCase letters) {
+  const char* digits = letters == HexCase::kUpper ? kUpperDigits : kLowerDigits;
   const std::size_t start = out.size();
   out.resize(start + bytes.size() * 2);
   char* p = out.data() + start;
   for (char b : bytes) {
     const auto v = static_cast<unsigned char>(b);
-    *p++ = kDigits[v >> 4];
-    *p++ = kDigits[v & 0x0F];
+    *p++ = digits[v >> 4];
+    *p++ = digits[v & 0x0F];
   }
 }
 
-std::string BytesToHex(std::string_view bytes) {
+std::string BytesToHex(std::string_view bytes, HexCase letters) {
   std::string out;
-  AppendHex(out, bytes);
+  AppendHex(out, bytes, letters);
   return out;
 }
 

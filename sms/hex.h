@@ -7,9 +7,11 @@
 
 namespace qm {
 
-// Upper-case hexadecimal, two digits per octet.
-std::string BytesToHex(std::string_view bytes);
-void AppendHex(std::string& out, std::string_view bytes);
+// Hexadecimal, two digits per octet: upper case (how PDUs go to the modem)
+// or lower case (how the built-in emulator writes them).
+enum class HexCase { kUpper, kLower };
+std::string BytesToHex(std::string_view bytes, HexCase letters = HexCase::kUpper);
+void AppendHex(std::string& out, std::string_view bytes, HexCase letters = HexCase::kUpper);
 
 bool IsHexDigit(char c);
 
