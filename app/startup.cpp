@@ -203,9 +203,11 @@ int Driver::Run() {
 
   log_->Write(0, std::string(kProductTitle) + " " QM_VERSION " started" + TitleSuffix(options_.instance) +
                      (tray ? " (session)" : " (service)") + ", program folder " + programFolder_);
-  StartThreads();
+  // Caught before any thread runs, so that a stop request always goes through
+  // the exit sequence.
   SignalWatcher signals(ShutdownSignals(tray), [this](int) { frame_->PostCommand(kFrameExit); });
   if (!signals.ok()) log_->Write(2, "Termination signals cannot be caught; stop the driver with its Exit command");
+  StartThreads();
 
   if (tray) {
     if (config_.GetInt("start.bubble") != 0) {
