@@ -11,7 +11,7 @@ if ! ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
   exit 0
 fi
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQM_BUILD_FUZZ=ON -DQM_BUILD_TESTS=OFF \
-  -DQM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DQM_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" >/dev/null
 ninja -C build-fuzz >build-fuzz/build.log 2>&1 || { grep -E -A5 "error|FAILED" build-fuzz/build.log | head -n 80; exit 1; }
 for src in fuzz/fuzz_*.cpp; do
   name=$(basename "$src" .cpp)

@@ -9,10 +9,13 @@ cd "$(dirname "$0")/.."
 variant=${1:-plain}
 "$(pwd)/scripts/deps.sh"
 
+# Sanitizer builds use -O1 -g1: what the sanitizers recommend, and about half
+# the compile time of -O2 -g.
+light=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1" -DQM_BUILD_BENCH=OFF)
 case "$variant" in
   plain) dir=build; flags=(); filter=() ;;
-  asan)  dir=build-asan; flags=(-DQM_SANITIZE=address,undefined -DQM_BUILD_BENCH=OFF); filter=() ;;
-  tsan)  dir=build-tsan; flags=(-DQM_SANITIZE=thread -DQM_BUILD_BENCH=OFF); filter=(-R 'Concurrent') ;;
+  asan)  dir=build-asan; flags=(-DQM_SANITIZE=address,undefined "${light[@]}"); filter=() ;;
+  tsan)  dir=build-tsan; flags=(-DQM_SANITIZE=thread "${light[@]}"); filter=(-R 'Concurrent') ;;
   *) echo "unknown variant: $variant" >&2; exit 2 ;;
 esac
 
