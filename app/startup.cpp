@@ -250,6 +250,9 @@ int RunDriver(int argc, const char* const* argv) {
   if (options.exitSwitch != ExitSwitch::kNone) {
     return RunExitSwitch(options, programFolder);
   }
+  if (options.cfgService && !MakeDirectories(ServiceHome(), 0755)) {
+    ShowMessageBox("Error", "Can't open system user key");
+  }
 
   Driver driver(options, programFolder);
   if (!driver.Initialise()) return 0;
