@@ -117,12 +117,7 @@ void CMainFrame::WriteStatusFile() {
 
 void CMainFrame::EnterConfiguring() {
   context_.transport.SetStatus(kStatusConfiguring);
-  // Messages already taken from the outbox must not be lost: they go back to
-  // the front of the dispatch list in their queue order.
-  auto items = context_.sender.TakeAll();
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    if (auto* message = dynamic_cast<SMSMessage*>(it->get())) ReturnToOutbox(*message, true);
-  }
+  ReturnQueuedMessages();
   AbandonListing();
   const int connectTimeout = context_.config.GetInt("sender.timeout.connect");
   const int timeout = connectTimeout != 0 ? connectTimeout : context_.config.GetInt("sender.timeout");
@@ -135,10 +130,12 @@ void CMainFrame::LeaveConfiguring() {
   context_.transport.SetReplyTimeout(static_cast<uint32_t>(std::max(context_.config.GetInt("sender.timeout"), 0)));
 }
 
+void CMainFrame::PostReadFailed() {
+  context_.commands.Push(DriverCommand{CMD_READ_DONE, 0, std::string("Can't read modem memory")});
+}
+
 void CMainFrame::AbandonListing() {
-  if (listing_.Get() != 0) {
-    context_.commands.Push(DriverCommand{CMD_READ_DONE, 0, std::string("Can't read modem memory")});
-  }
+  if (listing_.Get() != 0) PostReadFailed();
   listing_.Reset();
 }
 
@@ -190,6 +187,21 @@ bool CMainFrame::ReturnToOutbox(const SMSMessage& message, bool front) {
     return false;
   }
   return true;
+}
+
+void CMainFrame::CountFailure(bool failed) {
+  int count = failureCount.load();
+  while (failed ? count < 10 : count > 0) {
+    if (failureCount.compare_exchange_weak(count, failed ? count + 1 : count - 1)) break;
+  }
+}
+
+void CMainFrame::ReturnQueuedMessages() {
+  // Messages already taken from the outbox must not be lost.
+  auto items = context_.sender.TakeAll();
+  for (auto it = items.rbegin(); it != items.rend(); ++it) {
+    if (auto* message = dynamic_cast<SMSMessage*>(it->get())) ReturnToOutbox(*message, true);
+  }
 }
 
 std::vector<std::string> CMainFrame::DispatchList() const {

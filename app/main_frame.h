@@ -111,6 +111,9 @@ class CMainFrame {
   bool ReturnToOutbox(const SMSMessage& message, bool front);
   // The identifiers waiting to be dispatched, oldest first.
   std::vector<std::string> DispatchList() const;
+  // Empties the modem command queue: messages go back to the front of the
+  // outbox in their queue order, raw AT commands are dropped.
+  void ReturnQueuedMessages();
 
   // The command that lists the modem memory (unread messages only, or all),
   // built by the memory reader; nullptr when none can be built. The memory
@@ -119,6 +122,8 @@ class CMainFrame {
   // True when a listing command waits in the modem command queue.
   bool ListingCommandQueued() const;
 
+  // Tells a waiting automation reader that the memory can't be read.
+  void PostReadFailed();
   // Ends a memory listing that will not complete: idle state, lists emptied,
   // and a waiting automation reader told that the memory can't be read.
   void AbandonListing();
@@ -139,6 +144,7 @@ class CMainFrame {
   // Raised for each finally failed message while below 10, lowered for each
   // sent one while above 0.
   std::atomic<int> failureCount{0};
+  void CountFailure(bool failed);
   // Set while the pause between two sends runs.
   std::atomic<bool> sendDelayPending{false};
 

@@ -47,7 +47,7 @@ void CMainFrame::OnPollTimer() {
   auto listing = BuildListingCommand(true);
   if (!listing) {
     listing_.Set(0);
-    context_.commands.Push(DriverCommand{CMD_READ_DONE, 0, std::string("Can't read modem memory")});
+    PostReadFailed();
     return;
   }
   if (modem_->Memory(0) != context_.config.GetString("receiver.polling_memory")) {

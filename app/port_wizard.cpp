@@ -3,18 +3,12 @@
 #include <cctype>
 
 #include "app/config_store.h"
+#include "platform/utf.h"
 
 namespace qm {
 namespace {
 
 constexpr int kMaxAttempts = 3;
-
-std::string Trim(const std::string& text) {
-  const auto begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return {};
-  const auto end = text.find_last_not_of(" \t\r\n");
-  return text.substr(begin, end - begin + 1);
-}
 
 bool AllDigits(const std::string& text) {
   for (unsigned char c : text) {
@@ -66,7 +60,7 @@ PortWizardResult RunPortWizard(ConfigStore& config, const DetectModemsFunction& 
         << " a port name (for example ttyUSB0); an empty line leaves the port unset: " << std::flush;
     std::string line;
     if (!std::getline(in, line)) break;
-    line = Trim(line);
+    line = std::string(TrimBlanks(line));
     if (line.empty()) break;
     if (AllDigits(line) && !modems.empty()) {
       const std::size_t choice = line.size() > 6 ? 0 : std::stoul(line);

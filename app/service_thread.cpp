@@ -166,7 +166,7 @@ void CServiceThread::OnListingEvent(const AsyncEvent& event, bool success) {
     if ((state & 8) != 0 && config.GetInt("sender.delete_mode") == 2) {
       frame_.Sender().Push(DeleteAllCommand(config));
     } else {
-      frame_.Commands().Push(DriverCommand{CMD_READ_DONE, 0, std::string("Can't read modem memory")});
+      frame_.PostReadFailed();
     }
     listing.Set(0);
     return;
@@ -178,7 +178,7 @@ void CServiceThread::OnListingEvent(const AsyncEvent& event, bool success) {
     listing.Set(state + 2);
     auto command = frame_.BuildListingCommand((state & 8) != 0);
     if (!command) {
-      frame_.Commands().Push(DriverCommand{CMD_READ_DONE, 0, std::string("Can't read modem memory")});
+      frame_.PostReadFailed();
       listing.Set(0);
     } else if (frame_.ListingCommandQueued()) {
       frame_.Log().Write(1, "CMGL command is already queued, new command cancelled");

@@ -136,9 +136,7 @@ void CServiceThread::OnSendResult(std::unique_ptr<SMSMessage> message, bool sent
     frame_.DispatchNext();
   } else if (!sent) {
     FileMessage(*message, false);
-    int failures = frame_.failureCount.load();
-    while (failures < 10 && !frame_.failureCount.compare_exchange_weak(failures, failures + 1)) {
-    }
+    frame_.CountFailure(true);
     if (config.GetInt("sms_fail_notify") != 0) {
       if (kind == kKindUssd) {
         frame_.ShowBalloon("Error sending USSD!", "Failed to send USSD request '" + message->body +
@@ -150,9 +148,7 @@ void CServiceThread::OnSendResult(std::unique_ptr<SMSMessage> message, bool sent
     }
   } else {
     FileMessage(*message, true);
-    int failures = frame_.failureCount.load();
-    while (failures > 0 && !frame_.failureCount.compare_exchange_weak(failures, failures - 1)) {
-    }
+    frame_.CountFailure(false);
   }
   PaceNextSend();
 }

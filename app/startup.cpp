@@ -162,10 +162,7 @@ void Driver::SaveEverything() {
   // messages are executed, and messages waiting for the modem go back to the
   // outbox.
   commandThread_->DrainAtExit();
-  auto items = sender_->TakeAll();
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    if (auto* message = dynamic_cast<SMSMessage*>(it->get())) frame_->ReturnToOutbox(*message, true);
-  }
+  frame_->ReturnQueuedMessages();
   config_.SetInt("message.id", message_ids::Last());
   if (!SaveConfiguration(config_, locations_)) log_->Write(2, "The configuration could not be saved");
   for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),

@@ -2,6 +2,7 @@
 
 #include "app/config_store.h"
 #include "modem/reply_views.h"
+#include "platform/utf.h"
 
 namespace qm {
 namespace {
@@ -14,13 +15,6 @@ bool IsSimLoadingError(const AsyncEvent& e) {
     if (e.text == text) return true;
   }
   return false;
-}
-
-std::string Trim(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return std::string(text);
 }
 
 const ListProbe* FindListProbe(InitState state) {
@@ -121,7 +115,7 @@ ModemInfo::Step ModemInfo::Handle(InitState state, const AsyncEvent& e) {
     case kInitAwaitModel:
       if (IsReplyLine(e)) {
         std::lock_guard lock(textMutex_);
-        model_ = Trim(e.text);
+        model_ = std::string(TrimBlanks(e.text));
         return Wait();
       }
       if (IsError(e)) ProbeFailed(kFailureModel, kTextModel, &e);

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "platform/utf.h"
+
 namespace qm {
 namespace {
 
@@ -16,20 +18,12 @@ std::string WithoutLineEnds(std::string_view text) {
   return out;
 }
 
-bool IsTrimmed(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // Splits "name: value" into its parts; false when there is no value.
 bool SplitNameValue(std::string_view text, std::string* name, std::string* value) {
   const std::size_t colon = text.find(':');
   if (colon == std::string_view::npos || colon + 1 == text.size()) return false;
   *name = std::string(text.substr(0, colon));
-  *value = std::string(Trim(text.substr(colon + 1)));
+  *value = std::string(TrimBlanks(text.substr(colon + 1)));
   return true;
 }
 
@@ -127,7 +121,7 @@ std::vector<std::string> SplitReplyItems(std::string_view value) {
   std::string current;
   bool quoted = false;
   const auto finish = [&] {
-    std::string_view item = Trim(current);
+    std::string_view item = TrimBlanks(current);
     if (item.size() >= 2 && item.front() == '"' && item.back() == '"') item = item.substr(1, item.size() - 2);
     items.emplace_back(item);
     current.clear();

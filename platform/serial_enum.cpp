@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/file_util.h"
+#include "platform/utf.h"
 
 namespace qm {
 namespace fs = std::filesystem;
@@ -21,17 +22,9 @@ bool IsCandidateName(const std::string& name) {
   return false;
 }
 
-std::string Trimmed(std::string text) {
-  const auto blank = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
-  std::size_t start = 0;
-  while (start < text.size() && blank(text[start])) ++start;
-  return text.substr(start);
-}
-
 std::string ReadAttribute(const fs::path& file) {
   std::optional<std::string> text = ReadWholeFile(file.string());
-  return text ? Trimmed(std::move(*text)) : std::string();
+  return text ? std::string(TrimBlanks(*text)) : std::string();
 }
 
 // Manufacturer and product of the USB device above the tty, found by walking

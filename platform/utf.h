@@ -40,6 +40,9 @@ std::string TruncateCodePoints(std::string_view utf8, std::size_t count);
 std::string BytesToLatin1Utf8(std::string_view bytes);
 std::string Latin1Utf8ToBytes(std::string_view utf8);
 
+// The text without leading and trailing blanks (space, TAB, CR, LF).
+std::string_view TrimBlanks(std::string_view text);
+
 // ASCII-only case folding and comparison (locale independent).
 char AsciiLower(char c);
 std::string AsciiLowerCopy(std::string_view text);
