@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "platform/utf.h"
 
 namespace qm {

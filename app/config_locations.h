@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 
 namespace qm {
 
@@ -24,11 +24,6 @@ inline constexpr std::string_view kConfigFileName = "qmdriver.cfg";
 // The locations for an instance number, program folder and profile choice.
 ConfigLocations MakeConfigLocations(unsigned instance, const std::string& programFolder,
                                     bool useServiceProfile);
-
-// Replaces "%name%" references left to right with the variable's value; "%%"
-// stays as it is; an undefined variable disappears. With `useServiceProfile`
-// the name "appdata" means the service account's folder.
-std::string ExpandPathVariables(std::string_view text, bool useServiceProfile);
 
 // Loads from the key store, else the per-user file, else the template (after
 // creating the per-user folder). Shows the start-up message box and returns

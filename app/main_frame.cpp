@@ -5,14 +5,14 @@
 #include <algorithm>
 
 #include "app/config_locations.h"
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "app/instance_names.h"
-#include "app/logger.h"
+#include "base/logger.h"
 #include "app/notifier.h"
 #include "app/status_file.h"
 #include "modem/async_serial_comm.h"
 #include "modem/modem_sender.h"
-#include "sms/message_rows.h"
+#include "storage/message_rows.h"
 #include "storage/table_setup.h"
 
 namespace qm {

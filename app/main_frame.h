@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/driver_command.h"
+#include "gateway/driver_command.h"
 #include "app/driver_timers.h"
 #include "app/listing_state.h"
 #include "modem/modem_info.h"

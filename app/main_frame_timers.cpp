@@ -1,8 +1,8 @@
 // The driver's timer handlers (timer thread, under the timer lock).
 #include <thread>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "app/main_frame.h"
 #include "modem/async_serial_comm.h"
 #include "modem/modem_sender.h"

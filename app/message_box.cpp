@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/logger.h"
+#include "base/logger.h"
 
 namespace qm {
 namespace {

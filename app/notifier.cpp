@@ -1,7 +1,7 @@
 #include "app/notifier.h"
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "platform/utf.h"
 
 namespace qm {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/config_locations.h"
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "app/instance_names.h"
 #include "app/message_box.h"
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "platform/utf.h"
 
 namespace qm {

@@ -1,7 +1,7 @@
 #include "app/service_thread.h"
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "app/main_frame.h"
 #include "modem/async_serial_comm.h"
 #include "modem/link_texts.h"

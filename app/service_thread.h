@@ -14,7 +14,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/driver_command.h"
+#include "gateway/driver_command.h"
 
 namespace qm {
 

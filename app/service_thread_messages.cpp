@@ -2,13 +2,13 @@
 // and messages read by a memory listing.
 #include <algorithm>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "app/main_frame.h"
 #include "app/service_thread.h"
 #include "modem/memory_commands.h"
 #include "modem/modem_sender.h"
-#include "sms/message_rows.h"
+#include "storage/message_rows.h"
 #include "storage/table_setup.h"
 #include "storage/text_escape.h"
 

@@ -8,10 +8,11 @@
 
 #include "app/command_line.h"
 #include "app/config_locations.h"
-#include "app/config_store.h"
+#include "base/path_variables.h"
+#include "base/config_store.h"
 #include "app/driver_timers.h"
 #include "app/instance_names.h"
-#include "app/logger.h"
+#include "base/logger.h"
 #include "app/main_frame.h"
 #include "app/message_box.h"
 #include "app/notifier.h"
@@ -19,6 +20,7 @@
 #include "app/port_wizard.h"
 #include "app/service_thread.h"
 #include "app/sms_source_thread.h"
+#include "gateway/command_queue_sink.h"
 #include "modem/async_serial_emulator.h"
 #include "modem/modem_probe.h"
 #include "modem/modem_sender.h"
@@ -91,6 +93,7 @@ class Driver {
   TableSet tables_;
   std::unique_ptr<Logger> log_;
   CommandQueue commands_;
+  CommandQueueSink modemEvents_{commands_};
   std::unique_ptr<AsyncSerialComm> transport_;
   std::unique_ptr<ModemSender> sender_;
   std::unique_ptr<DesktopNotifications> notifications_;
@@ -118,11 +121,11 @@ bool Driver::Initialise() {
   SetMessageBoxLogger(log_.get());
 
   if (config_.GetInt("modem.emulation") == 1) {
-    transport_ = std::make_unique<AsyncSerialEmulator>(config_, *log_, commands_);
+    transport_ = std::make_unique<AsyncSerialEmulator>(config_, *log_, modemEvents_);
   } else {
     transport_ = std::make_unique<AsyncSerialComm>(config_, *log_);
   }
-  sender_ = std::make_unique<ModemSender>(*transport_, commands_, *log_);
+  sender_ = std::make_unique<ModemSender>(*transport_, modemEvents_, *log_);
   transport_->SetReplyTimeout(static_cast<uint32_t>(std::max(config_.GetInt("sender.timeout"), 0)));
 
   config_.SetInt("autostart", AutostartQuery(appName_) ? 1 : 0);

@@ -3,7 +3,8 @@
 #include <fmt/format.h>
 
 #include "app/config_locations.h"
-#include "app/config_store.h"
+#include "base/path_variables.h"
+#include "base/config_store.h"
 #include "app/instance_names.h"
 #include "platform/file_util.h"
 

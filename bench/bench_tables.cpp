@@ -29,7 +29,7 @@
 
 #include <fmt/format.h>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "platform/file_util.h"
 #include "platform/unique_fd.h"
 #include "storage/file_database.h"

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <ctime>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "platform/utf.h"
 #include "sms/hex.h"
 

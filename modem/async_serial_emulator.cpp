@@ -2,22 +2,18 @@
 
 #include <memory>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "modem/emulator_replies.h"
 #include "platform/utf.h"
 #include "sms/pdu_decoder.h"
 #include "sms/hex.h"
 
 namespace qm {
-namespace {
 
-
-}  // namespace
-
-AsyncSerialEmulator::AsyncSerialEmulator(const ConfigStore& config, Logger& log, CommandQueue& commands,
+AsyncSerialEmulator::AsyncSerialEmulator(const ConfigStore& config, Logger& log, ModemEventSink& events,
                                          EmulatorDelays delays)
-    : AsyncSerialComm(config, log), commands_(commands), delays_(delays) {}
+    : AsyncSerialComm(config, log), events_(events), delays_(delays) {}
 
 AsyncSerialEmulator::~AsyncSerialEmulator() {
   // The thread uses this object's members: it must end before they go.
@@ -96,10 +92,7 @@ void AsyncSerialEmulator::InjectIncoming(std::string_view writtenHex) {
   if (blank == std::u16string::npos) return;
   auto message = std::make_unique<SMSMessage>(Utf16ToUtf8(rest.substr(0, blank)), std::string(),
                                               Utf16ToUtf8(rest.substr(blank + 1)));
-  DriverCommand command;
-  command.code = CMD_INCOMING;
-  command.param = std::move(message);
-  commands_.Push(std::move(command));
+  events_.MessageReceived(std::move(message));
 }
 
 }  // namespace qm

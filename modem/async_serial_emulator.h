@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/driver_command.h"
 #include "modem/async_serial_comm.h"
+#include "modem/modem_event_sink.h"
 #include "platform/blocking_queue.h"
 
 namespace qm {
@@ -30,7 +30,7 @@ struct EmulatorDelays {
 
 class AsyncSerialEmulator final : public AsyncSerialComm {
  public:
-  AsyncSerialEmulator(const ConfigStore& config, Logger& log, CommandQueue& commands,
+  AsyncSerialEmulator(const ConfigStore& config, Logger& log, ModemEventSink& events,
                       EmulatorDelays delays = EmulatorDelays{});
   ~AsyncSerialEmulator() override;
 
@@ -53,7 +53,7 @@ class AsyncSerialEmulator final : public AsyncSerialComm {
   // Turns a written "SEND <number> <text>" PDU into a received message.
   void InjectIncoming(std::string_view writtenHex);
 
-  CommandQueue& commands_;
+  ModemEventSink& events_;
   const EmulatorDelays delays_;
   BlockingQueue<std::string> written_;
   std::atomic<uint32_t> reference_{1};

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 
 namespace qm {
 

@@ -1,6 +1,6 @@
 #include "modem/modem_info.h"
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "modem/reply_views.h"
 #include "platform/utf.h"
 

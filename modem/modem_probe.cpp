@@ -1,6 +1,6 @@
 #include "modem/modem_probe.h"
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "platform/serial_port.h"
 #include "platform/utf.h"
 

@@ -1,6 +1,6 @@
 #include "modem/modem_sender.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 #include "modem/async_serial_comm.h"
 
 namespace qm {
@@ -14,8 +14,8 @@ std::string UnexpectedReplyText(const AsyncEvent& event) {
 
 }  // namespace
 
-ModemSender::ModemSender(AsyncSerialComm& transport, CommandQueue& commands, Logger& log)
-    : transport_(transport), commands_(commands), log_(log) {}
+ModemSender::ModemSender(AsyncSerialComm& transport, ModemEventSink& events, Logger& log)
+    : transport_(transport), events_(events), log_(log) {}
 
 ModemSender::~ModemSender() {
   Stop();
@@ -93,11 +93,7 @@ void ModemSender::Execute(std::unique_ptr<GenericMessage> item) {
     handler(std::move(message));
     return;
   }
-  DriverCommand result;
-  result.code = CMD_SEND_RESULT;
-  result.result = 0;
-  result.param = std::move(message);
-  commands_.Push(std::move(result));
+  events_.SendFinished(std::move(message), false);
 }
 
 void ModemSender::RegisterReplyQueue() {
@@ -106,11 +102,7 @@ void ModemSender::RegisterReplyQueue() {
 }
 
 void ModemSender::PostModemEvent(const AsyncEvent& event, bool success) {
-  DriverCommand record;
-  record.code = CMD_MODEM_EVENT;
-  record.result = success ? 1 : 0;
-  record.param = std::make_unique<AsyncEvent>(event);
-  commands_.Push(std::move(record));
+  events_.ModemReply(event, success);
 }
 
 void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {

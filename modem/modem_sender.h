@@ -1,14 +1,13 @@
 // The sending worker: one thread that takes the modem command queue one item
 // at a time and executes it on the transport.
 //
-// Raw AT commands (kind 0) are executed here: the reply events are forwarded
-// to the driver's command queue as CMD_MODEM_EVENT records (result 1 for OK and
-// information lines, 0 for errors and time-outs). SMS, WAP push and USSD items
-// (kinds 1-3) go to the message handler the sending pipeline installs; without
-// one they are reported as not sent (CMD_SEND_RESULT, result 0, carrying the
-// message), so no queued message is ever lost.
+// Raw AT commands (kind 0) are executed here: the reply events go to the
+// event sink (success for OK and information lines, failure for errors and
+// time-outs). SMS, WAP push and USSD items (kinds 1-3) go to the message
+// handler the sending pipeline installs; without one they are reported to the
+// sink as not sent, so no queued message is ever lost.
 //
-// The transport and the command queue must outlive the sender.
+// The transport and the sink must outlive the sender.
 //
 // Threads: Start/Stop by the owner; Push, TakeAll, AbortCommand,
 // SetMessageHandler and LastErrorText from any thread; ExecuteATCommand and
@@ -25,9 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/driver_command.h"
 #include "modem/at_command_message.h"
 #include "modem/listener_queue.h"
+#include "modem/modem_event_sink.h"
 #include "platform/blocking_queue.h"
 #include "sms/message.h"
 
@@ -42,7 +41,7 @@ class ModemSender {
  public:
   using MessageHandler = std::function<void(std::unique_ptr<SMSMessage>)>;
 
-  ModemSender(AsyncSerialComm& transport, CommandQueue& commands, Logger& log);
+  ModemSender(AsyncSerialComm& transport, ModemEventSink& events, Logger& log);
   ~ModemSender();
   ModemSender(const ModemSender&) = delete;
   ModemSender& operator=(const ModemSender&) = delete;
@@ -63,7 +62,7 @@ class ModemSender {
   void RegisterReplyQueue();
   ListenerQueue& ReplyQueue() { return replies_; }
   AsyncSerialComm& Transport() { return transport_; }
-  CommandQueue& Commands() { return commands_; }
+  ModemEventSink& Events() { return events_; }
 
   // Writes one AT command and forwards its replies until the command ends.
   void ExecuteATCommand(const ATCommandMessage& message);
@@ -75,7 +74,7 @@ class ModemSender {
   std::string LastErrorText() const;
   void SetLastErrorText(std::string text);
 
-  // Posts a result record for an event to the driver's command queue.
+  // Hands a reply event of a command to the sink.
   void PostModemEvent(const AsyncEvent& event, bool success);
 
  private:
@@ -83,7 +82,7 @@ class ModemSender {
   void Execute(std::unique_ptr<GenericMessage> item);
 
   AsyncSerialComm& transport_;
-  CommandQueue& commands_;
+  ModemEventSink& events_;
   Logger& log_;
   ModemCommandQueue queue_;
   ListenerQueue replies_;

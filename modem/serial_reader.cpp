@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "modem/async_serial_comm.h"
 
 namespace qm {

@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "app/config_locations.h"
+#include "base/path_variables.h"
 #include "platform/file_util.h"
 #include "platform/unique_fd.h"
 #include "storage/table_format.h"

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 
 namespace qm {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "storage/file_database.h"
 
 namespace qm {

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/config_locations.h"
-#include "app/config_store.h"
+#include "gateway/command_queue_sink.h"
+#include "base/config_store.h"
 #include "app/driver_timers.h"
-#include "app/logger.h"
+#include "base/logger.h"
 #include "app/main_frame.h"
 #include "app/notifier.h"
 #include "app/service_thread.h"
@@ -69,9 +70,10 @@ class CommandThreadTest : public ::testing::Test {
   Logger log_{dir_.File("driver.log"), &config_};
   TableSet tables_;
   CommandQueue commands_;
-  AsyncSerialEmulator transport_{config_, log_, commands_, EmulatorDelays{std::chrono::milliseconds(1),
+  CommandQueueSink sink_{commands_};
+  AsyncSerialEmulator transport_{config_, log_, sink_, EmulatorDelays{std::chrono::milliseconds(1),
                                                                           std::chrono::milliseconds(1)}};
-  ModemSender sender_{transport_, commands_, log_};
+  ModemSender sender_{transport_, sink_, log_};
   uint32_t tick_ = 1000;
   DriverTimers timers_{[this] { return tick_; }};
   std::vector<Balloon> balloons_;

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "tests/support/test_env.h"
 
 namespace qm {

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 
 namespace qm {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "tests/support/test_env.h"
 
 namespace qm {

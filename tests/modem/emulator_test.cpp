@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "gateway/command_queue_sink.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "modem/modem_sender.h"
 #include "sms/pdu_encoder.h"
 #include "tests/support/event_wait.h"
@@ -61,11 +62,12 @@ class EmulatorTest : public ::testing::Test {
   ConfigStore config_;
   Logger log_{"", nullptr};
   CommandQueue commands_;
+  CommandQueueSink sink_{commands_};
   std::vector<DriverCommand> others_;
   ListenerQueue incoming_;
   ListenerQueue replies_;  // registered by some tests; outlives the emulator
-  AsyncSerialEmulator emulator_{config_, log_, commands_, EmulatorDelays{1ms, 5ms}};
-  ModemSender sender_{emulator_, commands_, log_};
+  AsyncSerialEmulator emulator_{config_, log_, sink_, EmulatorDelays{1ms, 5ms}};
+  ModemSender sender_{emulator_, sink_, log_};
 };
 
 TEST_F(EmulatorTest, CannedReplies) {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "modem/emulator_replies.h"
 #include "modem/listener_queue.h"
 #include "modem/reply_parser.h"

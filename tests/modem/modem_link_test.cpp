@@ -5,8 +5,9 @@
 
 #include <filesystem>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "gateway/command_queue_sink.h"
+#include "base/logger.h"
 #include "modem/async_serial_emulator.h"
 #include "modem/modem_info.h"
 #include "modem/modem_probe.h"
@@ -37,8 +38,9 @@ TEST(ModemLink, EmulatorConnectionReachesTheReadyState) {
   config.SetString("modem.init", "ATE0");
   Logger log("", nullptr);
   CommandQueue commands;
-  AsyncSerialEmulator emulator(config, log, commands, EmulatorDelays{1ms, 5ms});
-  ModemSender sender(emulator, commands, log);
+  CommandQueueSink sink(commands);
+  AsyncSerialEmulator emulator(config, log, sink, EmulatorDelays{1ms, 5ms});
+  ModemSender sender(emulator, sink, log);
   std::vector<std::string> titles;
   ModemInfo info(config, sender.Queue(), [&](const std::string& title, const std::string&) { titles.push_back(title); });
 
@@ -64,13 +66,14 @@ TEST(ModemLink, PseudoTerminalModemReachesTheReadyState) {
   config.SetInt("modem.checks", 0);
   Logger log("", nullptr);
   CommandQueue commands;
+  CommandQueueSink sink(commands);
   test::FakeModem modem;
   modem.OnCommand("ATE0\r\n", "ATE0\r\r\nOK\r\n");  // still echoing this once
   modem.OnCommand("AT+CPMS?\r\n", "\r\n+CPMS: \"ME\",1,100,\"ME\",1,100,\"SM\",0,20\r\n\r\nOK\r\n");
   modem.OnCommand("AT+CNMI=2,1\r\n", "\r\nOK\r\n");
   modem.OnCommand("AT+CMGF=0\r\n", "\r\nOK\r\n");
   AsyncSerialComm transport(config, log);
-  ModemSender sender(transport, commands, log);
+  ModemSender sender(transport, sink, log);
   ModemInfo info(config, sender.Queue(), nullptr);
   transport.StartReader();
   sender.Start();

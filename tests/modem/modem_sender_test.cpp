@@ -6,8 +6,9 @@
 
 #include <thread>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "gateway/command_queue_sink.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "modem/async_serial_comm.h"
 #include "modem/async_serial_emulator.h"
 #include "tests/support/event_wait.h"
@@ -32,9 +33,10 @@ class SenderTest : public ::testing::Test {
   ConfigStore config_;
   Logger log_{"", nullptr};
   CommandQueue commands_;
+  CommandQueueSink sink_{commands_};
   FakeModem modem_;
   AsyncSerialComm transport_{config_, log_};
-  ModemSender sender_{transport_, commands_, log_};
+  ModemSender sender_{transport_, sink_, log_};
 };
 
 TEST_F(SenderTest, InformationLinesAndOkAreForwardedInOrder) {
@@ -165,8 +167,9 @@ TEST(SenderEmulator, ConcurrentProducersAndTheWorker) {
   config.SetString("modem.init", "ATE0");
   Logger log("", nullptr);
   CommandQueue commands;
-  AsyncSerialEmulator emulator(config, log, commands, EmulatorDelays{0ms, 0ms});
-  ModemSender sender(emulator, commands, log);
+  CommandQueueSink sink(commands);
+  AsyncSerialEmulator emulator(config, log, sink, EmulatorDelays{0ms, 0ms});
+  ModemSender sender(emulator, sink, log);
   emulator.StartReader();
   emulator.SetStatus(kStatusConfiguring);
   emulator.Open("Emulator");

@@ -9,8 +9,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/config_store.h"
-#include "app/logger.h"
+#include "base/config_store.h"
+#include "base/logger.h"
 #include "modem/async_serial_comm.h"
 #include "modem/link_texts.h"
 #include "platform/unique_fd.h"

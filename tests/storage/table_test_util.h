@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "storage/file_database.h"
 #include "tests/support/test_env.h"
 

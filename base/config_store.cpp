@@ -1,4 +1,4 @@
-#include "app/config_store.h"
+#include "base/config_store.h"
 
 #include <climits>
 

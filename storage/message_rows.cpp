@@ -1,4 +1,4 @@
-#include "sms/message_rows.h"
+#include "storage/message_rows.h"
 
 #include <algorithm>
 

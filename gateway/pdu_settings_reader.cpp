@@ -1,6 +1,6 @@
-#include "sms/pdu_settings.h"
+#include "gateway/pdu_settings_reader.h"
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 
 namespace qm {
 

@@ -1,7 +1,9 @@
 // Commands for the driver's command thread, and the queue that carries them.
 //
-// Posting transfers ownership of the command and its payload to the queue; the
-// command thread frees both after executing the command.
+// Posting transfers ownership of the command and its payload to the queue;
+// the command thread frees both after executing the command. A command may
+// carry a completion that the command thread fulfils once it is done, so
+// that a caller on another thread can wait for the outcome.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string>
 #include <variant>
 
+#include "gateway/request_completion.h"
 #include "modem/async_event.h"
 #include "platform/blocking_queue.h"
 #include "sms/message.h"
@@ -23,18 +26,32 @@ enum DriverCommandCode : uint32_t {
   CMD_READ_DONE = 0x406,       // end of a listing; optional error text
   CMD_SOURCE_MESSAGE = 0x408,  // a message from a source, to be sent
   CMD_CONNECT = 0x409,         // connect the modem
+  // The driver's own codes, past the ones other components know: whatever
+  // touches the modem runs on the command thread, also when a frame command
+  // or a timer asks for it.
+  CMD_DISCONNECT = 0x40A,      // the frame's "Disconnect"
+  CMD_TIMER = 0x40B,           // a timer fired; result = the TimerId
 };
 
 struct DriverCommand {
   using Payload = std::variant<std::monostate, std::unique_ptr<SMSMessage>, std::unique_ptr<AsyncEvent>, std::string>;
 
+  DriverCommand() = default;
+  explicit DriverCommand(uint32_t code, int32_t result = 0, Payload param = {}, RequestCompletion done = {})
+      : code(code), result(result), param(std::move(param)), done(std::move(done)) {}
+
   uint32_t code = 0;
   int32_t result = 0;
   Payload param;
+  RequestCompletion done;  // may be empty
 
   SMSMessage* Message() const {
     auto* p = std::get_if<std::unique_ptr<SMSMessage>>(&param);
     return p ? p->get() : nullptr;
+  }
+  std::unique_ptr<SMSMessage> TakeMessage() {
+    auto* p = std::get_if<std::unique_ptr<SMSMessage>>(&param);
+    return p ? std::move(*p) : nullptr;
   }
   AsyncEvent* Event() const {
     auto* p = std::get_if<std::unique_ptr<AsyncEvent>>(&param);

@@ -1,4 +1,4 @@
-#include "app/logger.h"
+#include "base/logger.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app/config_store.h"
+#include "base/config_store.h"
 #include "platform/clock.h"
 #include "platform/file_util.h"
 #include "platform/process.h"

@@ -1,0 +1,25 @@
+// The modem link's reports, posted as commands to the command thread:
+// replies as CMD_MODEM_EVENT, finished messages as CMD_SEND_RESULT and
+// received ones as CMD_INCOMING.
+//
+// Threads: any; the queue must outlive the sink.
+#pragma once
+
+#include "gateway/driver_command.h"
+#include "modem/modem_event_sink.h"
+
+namespace qm {
+
+class CommandQueueSink final : public ModemEventSink {
+ public:
+  explicit CommandQueueSink(CommandQueue& commands) : commands_(commands) {}
+
+  void ModemReply(AsyncEvent event, bool success) override;
+  void SendFinished(std::unique_ptr<SMSMessage> message, bool sent) override;
+  void MessageReceived(std::unique_ptr<SMSMessage> message) override;
+
+ private:
+  CommandQueue& commands_;
+};
+
+}  // namespace qm
