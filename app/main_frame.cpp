@@ -62,7 +62,7 @@ int CMainFrame::RunLoop() {
       default:
         // The control panel and the send dialogs have no Linux form; qmctl
         // and the automation interface take their place.
-        context_.log.Write(1, "Command " + std::to_string(*command) + " is not available without a desktop window");
+        context_.log.Write(LogLevel::kWarning, "Command " + std::to_string(*command) + " is not available without a desktop window");
         break;
     }
   }
@@ -116,7 +116,7 @@ void CMainFrame::WriteStatusFile() {
 }
 
 void CMainFrame::EnterConfiguring() {
-  context_.transport.SetStatus(kStatusConfiguring);
+  context_.transport.SetStatus(LinkStatus::kConfiguring);
   ReturnQueuedMessages();
   AbandonListing();
   const int connectTimeout = context_.config.GetInt("sender.timeout.connect");
@@ -126,7 +126,7 @@ void CMainFrame::EnterConfiguring() {
 
 void CMainFrame::LeaveConfiguring() {
   context_.transport.Purge();
-  if (context_.transport.GetStatus() != kStatusError) context_.transport.SetStatus(kStatusReady);
+  if (context_.transport.GetStatus() != LinkStatus::kError) context_.transport.SetStatus(LinkStatus::kReady);
   context_.transport.SetReplyTimeout(static_cast<uint32_t>(std::max(context_.config.GetInt("sender.timeout"), 0)));
 }
 
@@ -183,7 +183,7 @@ bool CMainFrame::ReturnToOutbox(const SMSMessage& message, bool front) {
     dispatchList_.push_back(id);
   }
   if (outbox.Save() != 0) {
-    context_.log.Write(2, "Error saving the outbox: " + outbox.LastError().text);
+    context_.log.Write(LogLevel::kError, "Error saving the outbox: " + outbox.LastError().text);
     return false;
   }
   return true;

@@ -41,8 +41,8 @@ DriverTimers::HandlerResult CMainFrame::OnTimer(uint32_t id) {
 
 void CMainFrame::OnPollTimer() {
   if (context_.config.GetInt("sender.read_mode") != 2) return;
-  const int status = context_.transport.GetStatus();
-  if (status != kStatusReady && status != kStatusBusy) return;
+  const LinkStatus status = context_.transport.GetStatus();
+  if (status != LinkStatus::kReady && status != LinkStatus::kBusy) return;
   if (!listing_.TryStart(10)) return;
   auto listing = BuildListingCommand(true);
   if (!listing) {
@@ -57,7 +57,7 @@ void CMainFrame::OnPollTimer() {
     }
   }
   if (ListingCommandQueued()) {
-    context_.log.Write(1, "CMGL command is already queued, new command cancelled");
+    context_.log.Write(LogLevel::kWarning, "CMGL command is already queued, new command cancelled");
     listing_.Set(0);
     return;
   }
@@ -80,8 +80,8 @@ void CMainFrame::OnResetTimer() {
 }
 
 void CMainFrame::OnReconnectTimer() {
-  if (context_.transport.GetStatus() != kStatusError) return;
-  context_.log.Write(0, "Connection lost, trying to reconnect the modem");
+  if (context_.transport.GetStatus() != LinkStatus::kError) return;
+  context_.log.Write(LogLevel::kDetail, "Connection lost, trying to reconnect the modem");
   PostCommand(kFrameDisconnect);
   PostCommand(kFrameConnect);
 }

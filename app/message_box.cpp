@@ -19,7 +19,7 @@ void ShowMessageBox(std::string_view caption, std::string_view text) {
   line += text;
   std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
-  if (Logger* log = g_logger.load()) log->Write(2, line);
+  if (Logger* log = g_logger.load()) log->Write(LogLevel::kError, line);
 }
 
 }  // namespace qm

@@ -30,7 +30,7 @@ void Notifier::SetTooltip(std::string_view text) {
     if (tip == tooltip_) return;
     tooltip_ = tip;
   }
-  if (log_) log_->Write(0, "Tooltip: " + OneLine(tip));
+  if (log_) log_->Write(LogLevel::kDetail, "Tooltip: " + OneLine(tip));
 }
 
 std::string Notifier::Tooltip() const {
@@ -44,7 +44,7 @@ bool Notifier::BalloonsEnabled() const {
 
 void Notifier::ShowBalloon(std::string_view title, std::string_view text) {
   if (!BalloonsEnabled()) return;
-  if (log_) log_->Write(0, "Balloon: " + OneLine(title) + ": " + OneLine(text));
+  if (log_) log_->Write(LogLevel::kDetail, "Balloon: " + OneLine(title) + ": " + OneLine(text));
   if (sender_) sender_(std::string(title), std::string(text));
 }
 

@@ -78,7 +78,7 @@ void CServiceThread::OnConnect() {
   ConfigStore& config = frame_.Config();
   Logger& log = frame_.Log();
   AsyncSerialComm& transport = frame_.Transport();
-  log.Write(0, "Version " QM_VERSION);
+  log.Write(LogLevel::kDetail, "Version " QM_VERSION);
 
   const std::string port = config.GetString("modem.port");
   connecting_ = false;
@@ -88,18 +88,18 @@ void CServiceThread::OnConnect() {
     ok = transport.Configure(static_cast<uint32_t>(config.GetInt("modem.baudrate")), config.GetInt("modem.parity"),
                              config.GetInt("modem.bytesize"), config.GetInt("modem.stopbits"),
                              config.GetInt("modem.fparity"));
-    if (ok) log.Write(0, "Serial port " + port + " configured");
+    if (ok) log.Write(LogLevel::kDetail, "Serial port " + port + " configured");
   }
   if (ok) {
     auto ms = [&config](const char* key) { return static_cast<uint32_t>(std::max(config.GetInt(key), 0)); };
     ok = transport.SetTimeouts(ms("modem.timeout.wttm"), ms("modem.timeout.wtc"), ms("modem.timeout.rit"),
                                ms("modem.timeout.rttm"), ms("modem.timeout.rttc"));
-    if (ok) log.Write(0, "Serial port: timeouts set");
+    if (ok) log.Write(LogLevel::kDetail, "Serial port: timeouts set");
   }
   if (!ok) {
     const std::string text = PortErrorText(transport.LastError(), port);
     frame_.ShowBalloon("Error", "Serial port: " + text);
-    log.Write(3, "Serial port: " + text);
+    log.Write(LogLevel::kPortFailure, "Serial port: " + text);
     frame_.SetTooltip(frame_.Title("(error)"));
     frame_.LeaveConfiguring();
     return;
@@ -109,7 +109,7 @@ void CServiceThread::OnConnect() {
   modem.Reset(config.GetInt("modem.use_features") != 0, static_cast<uint32_t>(config.GetInt("modem.checks")));
   connecting_ = true;
   frame_.SetTooltip(frame_.Title("(connecting to " + port + "...)"));
-  if (modem.ProcessEvent(AsyncEvent{kEventOk, 0, {}, {}})) OnInitialised();
+  if (modem.ProcessEvent(AsyncEvent{EventKind::kOk, 0, {}, {}})) OnInitialised();
 }
 
 void CServiceThread::OnModemEvent(const DriverCommand& command) {
@@ -135,7 +135,7 @@ void CServiceThread::OnInitialised() {
   const std::string port = config.GetString("modem.port");
   frame_.SetTooltip(frame_.Title("(connected to " + port + ")"));
   frame_.LeaveConfiguring();
-  frame_.Log().Write(0, "Modem ready: model '" + modem.Model() + "', signal " +
+  frame_.Log().Write(LogLevel::kDetail, "Modem ready: model '" + modem.Model() + "', signal " +
                             std::to_string(modem.SignalStrength()) + "%");
 
   DriverTimers& timers = frame_.Timers();
@@ -161,7 +161,7 @@ void CServiceThread::OnListingEvent(const AsyncEvent& event, bool success) {
   ConfigStore& config = frame_.Config();
   ListingState& listing = frame_.Listing();
   const int state = listing.Get();
-  if (event.kind == kEventError || event.kind == kEventFailure) {
+  if (event.kind == EventKind::kError || event.kind == EventKind::kFailure) {
     frame_.ShowBalloon("Error", "Serial port: " + event.text);
     if ((state & 8) != 0 && config.GetInt("sender.delete_mode") == 2) {
       frame_.Sender().Push(DeleteAllCommand(config));
@@ -171,7 +171,7 @@ void CServiceThread::OnListingEvent(const AsyncEvent& event, bool success) {
     listing.Set(0);
     return;
   }
-  if (!success || event.kind != kEventOk) return;
+  if (!success || event.kind != EventKind::kOk) return;
   if ((state & 1) != 0) {
     listing.Set(state + 1);
   } else if ((state & 2) != 0) {
@@ -181,7 +181,7 @@ void CServiceThread::OnListingEvent(const AsyncEvent& event, bool success) {
       frame_.PostReadFailed();
       listing.Set(0);
     } else if (frame_.ListingCommandQueued()) {
-      frame_.Log().Write(1, "CMGL command is already queued, new command cancelled");
+      frame_.Log().Write(LogLevel::kWarning, "CMGL command is already queued, new command cancelled");
       listing.Set(0);
     } else {
       frame_.Sender().Push(std::move(command));
@@ -199,7 +199,7 @@ void CServiceThread::OnListingEvent(const AsyncEvent& event, bool success) {
 void CServiceThread::OnUssdReply(const AsyncEvent& event) {
   // Decoding the reply and handing it to waiting requests belong to the USSD
   // support, which is not part of this build: the reply is shown as it came.
-  frame_.Log().Write(0, "Got reply to USSD command: " + event.text);
+  frame_.Log().Write(LogLevel::kDetail, "Got reply to USSD command: " + event.text);
   frame_.ShowBalloon("Got reply to USSD command", event.text);
 }
 

@@ -74,15 +74,15 @@ void CServiceThread::OnIncoming(std::unique_ptr<SMSMessage> message) {
   if (message->Kind() == kKindStatusReport) {
     // Matching reports to sent messages arrives with the delivery-report
     // support; until then the report is logged.
-    log.Write(0, "Status report for message reference " + std::to_string(message->reference) + ", status " +
+    log.Write(LogLevel::kDetail, "Status report for message reference " + std::to_string(message->reference) + ", status " +
                      std::to_string(static_cast<const StatusReport&>(*message).status));
     DeleteFromModem(*message);
     return;
   }
   frame_.receivedCount.fetch_add(1);
-  log.Write(0, "Got SMS from " + message->from);
+  log.Write(LogLevel::kDetail, "Got SMS from " + message->from);
   if (IsDuplicate(*message)) {
-    log.Write(0, "Duplicated SMS ignored");
+    log.Write(LogLevel::kDetail, "Duplicated SMS ignored");
     DeleteFromModem(*message);
     return;
   }
@@ -98,7 +98,7 @@ void CServiceThread::OnIncoming(std::unique_ptr<SMSMessage> message) {
   if (inbox.Save() != 0) {
     // The row stays in memory and is written by the next save; the modem
     // keeps its copy until then.
-    log.Write(2, "Error saving the inbox: " + inbox.LastError().text);
+    log.Write(LogLevel::kError, "Error saving the inbox: " + inbox.LastError().text);
     return;
   }
   DeleteFromModem(*message);
@@ -120,7 +120,7 @@ void CServiceThread::FileMessage(const SMSMessage& message, bool sent) {
   const std::string id = table.NewId();
   table.Put(sent ? MakeSentRow(message, id, table.Separator()) : MakeFailedRow(message, id, table.Separator()));
   if (table.Save() != 0) {
-    frame_.Log().Write(2, std::string("Error saving the ") + (sent ? "sent" : "failed") +
+    frame_.Log().Write(LogLevel::kError, std::string("Error saving the ") + (sent ? "sent" : "failed") +
                               " table: " + table.LastError().text);
   }
 }

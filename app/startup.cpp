@@ -167,11 +167,11 @@ void Driver::SaveEverything() {
   commandThread_->DrainAtExit();
   frame_->ReturnQueuedMessages();
   config_.SetInt("message.id", message_ids::Last());
-  if (!SaveConfiguration(config_, locations_)) log_->Write(2, "The configuration could not be saved");
+  if (!SaveConfiguration(config_, locations_)) log_->Write(LogLevel::kError, "The configuration could not be saved");
   for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),
                               tables_.addrbook.get()}) {
     if (table->Save() != 0) {
-      log_->Write(2, "Error saving " + table->FileName() + ": " + table->LastError().text);
+      log_->Write(LogLevel::kError, "Error saving " + table->FileName() + ": " + table->LastError().text);
     }
   }
 }
@@ -179,7 +179,7 @@ void Driver::SaveEverything() {
 int Driver::Run() {
   const bool tray = TrayMode();
   DesktopNotificationOptions notifyOptions;
-  notifyOptions.log = [this](int level, const std::string& text) { log_->Write(level, text); };
+  notifyOptions.log = [this](LogLevel level, const std::string& text) { log_->Write(level, text); };
   Notifier::BalloonSender balloons;
   if (tray && !options_.noIcon) {
     notifications_ = std::make_unique<DesktopNotifications>(notifyOptions);
@@ -196,17 +196,17 @@ int Driver::Run() {
   if (tray && config_.GetString("modem.port").empty()) {
     const PortWizardResult wizard = RunPortWizard(
         config_, [this] { return DetectAttachedModems(config_); }, std::cin, std::cout, StdinIsTerminal());
-    log_->Write(wizard.stored ? 0 : 1, wizard.message);
+    log_->Write(wizard.stored ? LogLevel::kDetail : LogLevel::kWarning, wizard.message);
     if (!wizard.stored) std::cerr << wizard.message << '\n';
     if (wizard.stored) SaveConfiguration(config_, locations_);
   }
 
-  log_->Write(0, std::string(kProductTitle) + " " QM_VERSION " started" + TitleSuffix(options_.instance) +
+  log_->Write(LogLevel::kDetail, std::string(kProductTitle) + " " QM_VERSION " started" + TitleSuffix(options_.instance) +
                      (tray ? " (session)" : " (service)") + ", program folder " + programFolder_);
   // Caught before any thread runs, so that a stop request always goes through
   // the exit sequence.
   SignalWatcher signals(ShutdownSignals(tray), [this](int) { frame_->PostCommand(kFrameExit); });
-  if (!signals.ok()) log_->Write(2, "Termination signals cannot be caught; stop the driver with its Exit command");
+  if (!signals.ok()) log_->Write(LogLevel::kError, "Termination signals cannot be caught; stop the driver with its Exit command");
   StartThreads();
 
   if (tray) {
@@ -220,10 +220,10 @@ int Driver::Run() {
   }
 
   const int exitCode = frame_->RunLoop();
-  log_->Write(0, "Exiting");
+  log_->Write(LogLevel::kDetail, "Exiting");
   StopThreads();
   SaveEverything();
-  log_->Write(0, "Stopped");
+  log_->Write(LogLevel::kDetail, "Stopped");
   return exitCode;
 }
 

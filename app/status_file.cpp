@@ -10,23 +10,12 @@
 
 namespace qm {
 
-std::string_view LinkStateName(int state) {
-  switch (state) {
-    case 0: return "disconnected";
-    case 1: return "ready";
-    case 2: return "configuring";
-    case 3: return "busy";
-    case 4: return "error";
-    default: return "unknown";
-  }
-}
-
 std::string FormatStatusLine(const StatusSnapshot& s, std::string_view port) {
   const LocalTime& t = s.time;
   return fmt::format("updated: {:02}-{:02}-{:04} {:02}:{:02}:{:02}.{:03}", t.day, t.month, t.year, t.hour, t.minute,
                      t.second, t.millisecond) +
          fmt::format("; hwnd: {:08x}; pid: {}; instance: {}; port: {}", s.windowHandle, s.pid, s.instance, port) +
-         fmt::format("; state:{}; outbox:{}; errors:{}", LinkStateName(s.linkState), s.outboxRows, s.failures);
+         fmt::format("; state:{}; outbox:{}; errors:{}", LinkStatusText(s.linkState), s.outboxRows, s.failures);
 }
 
 bool WriteStatusFile(ConfigStore& config, const StatusSnapshot& snapshot,

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "modem/link_status.h"
 #include "platform/clock.h"
 
 namespace qm {
@@ -27,14 +28,11 @@ struct StatusSnapshot {
   bool serviceProfile = false;  // "%appdata%" is the service's folder
   uint32_t windowHandle = 0;    // there is no window on Linux: 0
   int64_t pid = 0;
-  int linkState = 0;            // transport state 0..4
+  LinkStatus linkState = LinkStatus::kDisconnected;
   std::size_t outboxRows = 0;
   int failures = 0;             // the failure counter (0..10)
   LocalTime time{};             // when the line is written
 };
-
-// "disconnected", "ready", "configuring", "busy", "error" for 0..4; "unknown" else.
-std::string_view LinkStateName(int state);
 
 // The line for a snapshot and port name (pure).
 std::string FormatStatusLine(const StatusSnapshot& s, std::string_view port);

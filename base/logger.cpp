@@ -46,8 +46,8 @@ std::string Logger::FormatPrefix(int day, int month, int year, int hour, int min
   return buf;
 }
 
-void Logger::Write(int level, std::string_view text) {
-  if (level < threshold_.load()) return;
+void Logger::Write(LogLevel level, std::string_view text) {
+  if (static_cast<int>(level) < threshold_.load()) return;
   const LocalTime t = LocalNow();
   std::string line = FormatPrefix(t.day, t.month, t.year, t.hour, t.minute, t.second, t.millisecond,
                                   CurrentThreadId());

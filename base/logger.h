@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/log_level.h"
 #include "platform/unique_fd.h"
 
 namespace qm {
@@ -30,7 +31,7 @@ class Logger {
   Logger(const Logger&) = delete;
   Logger& operator=(const Logger&) = delete;
 
-  void Write(int level, std::string_view text);
+  void Write(LogLevel level, std::string_view text);
 
   void SetLevel(int threshold) { threshold_.store(threshold); }
   int Threshold() const { return threshold_.load(); }

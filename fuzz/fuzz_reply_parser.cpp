@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
 
   for (const RoutedEvent& routed : all) {
-    if (routed.slot < 0 || routed.slot > 5) __builtin_trap();
+    if (static_cast<std::size_t>(routed.slot) >= qm::kListenerSlotCount) __builtin_trap();
     const qm::StringReplyEvent view(routed.event);
     const qm::ListReplyEvent list(routed.event);
     for (std::size_t g = 0; g < list.groups.size(); ++g) (void)list.Contains(static_cast<int>(g), g);

@@ -6,24 +6,26 @@
 
 namespace qm {
 
-enum AsyncEventKind : int {
-  kEventWriteDone = 1,
-  kEventOk = 2,
-  kEventPrompt = 3,
-  kEventError = 4,  // ERROR or reply time-out
-  kEventIncomingMessage = 5,
-  kEventIncomingIndex = 6,
-  kEventInfo = 7,
-  kEventFailure = 9,  // +CME/+CMS error or a port failure
-  kEventStringReply = 10,
-  kEventListReply = 11,
-  kEventStatusReport = 12,
-  kEventStatusReportIndex = 13,
-  kEventAbort = 14,
+// The kinds keep their numbers: they appear in log lines.
+enum class EventKind : int {
+  kNone = 0,
+  kWriteDone = 1,
+  kOk = 2,
+  kPrompt = 3,
+  kError = 4,  // ERROR or reply time-out
+  kIncomingMessage = 5,
+  kIncomingIndex = 6,
+  kInfo = 7,
+  kFailure = 9,  // +CME/+CMS error or a port failure
+  kStringReply = 10,
+  kListReply = 11,
+  kStatusReport = 12,
+  kStatusReportIndex = 13,
+  kAbort = 14,
 };
 
 struct AsyncEvent {
-  int kind = 0;
+  EventKind kind = EventKind::kNone;
   int code = 0;
   std::string text;   // the line as UTF-8 text
   std::string bytes;  // the raw bytes of the line

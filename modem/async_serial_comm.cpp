@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <utility>
 
 #include "base/config_store.h"
 #include "base/logger.h"
@@ -29,8 +30,8 @@ std::string RemoveCrLf(std::string_view bytes) {
 
 }  // namespace
 
-std::string_view LinkStatusText(int status) {
-  return status >= 0 && status < static_cast<int>(std::size(kStatusTexts)) ? kStatusTexts[status] : std::string_view();
+std::string_view LinkStatusText(LinkStatus status) {
+  return kStatusTexts[static_cast<std::size_t>(status)];
 }
 
 uint64_t SteadyMilliseconds() {
@@ -80,10 +81,10 @@ bool AsyncSerialComm::Open(const std::string& port) {
   }
   // A port still open is closed first; the status stays as the caller set it.
   ResetOpenEvent();
-  if (port_.Close(true)) log_.Write(0, "Serial port closed");
+  if (port_.Close(true)) log_.Write(LogLevel::kDetail, "Serial port closed");
   const SysError error = port_.Open(path);
   if (error.code != kErrNone) {
-    SetStatus(kStatusError);
+    SetStatus(LinkStatus::kError);
     SetLastError(error);
     return false;
   }
@@ -95,8 +96,8 @@ bool AsyncSerialComm::Open(const std::string& port) {
 
 bool AsyncSerialComm::Close() {
   ResetOpenEvent();
-  if (port_.Close(true)) log_.Write(0, "Serial port closed");
-  SetStatus(kStatusDisconnected);
+  if (port_.Close(true)) log_.Write(LogLevel::kDetail, "Serial port closed");
+  SetStatus(LinkStatus::kDisconnected);
   return true;
 }
 
@@ -104,7 +105,7 @@ bool AsyncSerialComm::Configure(uint32_t baudRate, int parity, int byteSize, int
   const LineSettings settings{baudRate, parity, byteSize, stopBits, (parityCheck & 1) != 0};
   const SysError error = port_.Configure(settings);
   if (error.code != kErrNone) {
-    SetStatus(kStatusError);
+    SetStatus(LinkStatus::kError);
     SetLastError(error);
     return false;
   }
@@ -121,14 +122,14 @@ bool AsyncSerialComm::SetTimeouts(uint32_t writeMultiplier, uint32_t writeConsta
 
 void AsyncSerialComm::LogSent(std::string_view bytes, bool removeLineEnds) {
   const std::string text = removeLineEnds ? RemoveCrLf(bytes) : std::string(bytes);
-  log_.Write(0, "Sent: " + SanitizeUtf8(text));
+  log_.Write(LogLevel::kDetail, "Sent: " + SanitizeUtf8(text));
 }
 
 void AsyncSerialComm::WriteDone(std::string bytes) {
   AsyncEvent event;
-  event.kind = kEventWriteDone;
+  event.kind = EventKind::kWriteDone;
   event.bytes = std::move(bytes);
-  PushEvent(kSlotWriteDone, std::move(event));
+  PushEvent(ListenerSlot::kWriteDone, std::move(event));
   if (byteByByte_.load()) {
     // The byte-by-byte reader reports "transmit buffer empty" as well.
     port_.DrainOutput();
@@ -207,10 +208,10 @@ bool AsyncSerialComm::IsOpenSignalled() const {
   return openSignalled_;
 }
 
-bool AsyncSerialComm::WaitUsable(std::stop_token stop, int alsoBlocked) {
+bool AsyncSerialComm::WaitUsable(std::stop_token stop, LinkStatus alsoBlocked) {
   std::unique_lock lock(stateMutex_);
   return stateCv_.wait(lock, stop,
-                       [&] { return openSignalled_ && status_ != kStatusDisconnected && status_ != alsoBlocked; }) &&
+                       [&] { return openSignalled_ && status_ != LinkStatus::kDisconnected && status_ != alsoBlocked; }) &&
          !stop.stop_requested();
 }
 
@@ -222,15 +223,15 @@ bool AsyncSerialComm::SleepFor(std::stop_token stop, std::chrono::milliseconds d
 
 // ---- status ----
 
-int AsyncSerialComm::GetStatus() const {
+LinkStatus AsyncSerialComm::GetStatus() const {
   std::lock_guard lock(stateMutex_);
   return status_;
 }
 
-void AsyncSerialComm::SetStatus(int status) {
+void AsyncSerialComm::SetStatus(LinkStatus status) {
   {
     std::lock_guard lock(stateMutex_);
-    log_.Write(0, "Status: " + std::to_string(status));
+    log_.Write(LogLevel::kDetail, "Status: " + std::to_string(static_cast<int>(status)));
     status_ = status;
     statusTime_ = static_cast<int64_t>(::time(nullptr));
     statusTick_ = clock_();
@@ -265,16 +266,16 @@ uint32_t AsyncSerialComm::ReplyTimeout() const { return replyTimeoutMs_.load(); 
 bool AsyncSerialComm::CheckBusyTimeout() {
   {
     std::lock_guard lock(stateMutex_);
-    if (status_ != kStatusBusy) return false;
+    if (status_ != LinkStatus::kBusy) return false;
     // Whole seconds, as the limit has always been given; 64-bit so that no
     // timeout value can overflow.
     const uint64_t limitMs = uint64_t{replyTimeoutMs_.load()} * 5 / 1000 * 1000;
     const uint64_t now = clock_();
     const uint64_t elapsed = now > statusTick_ ? now - statusTick_ : 0;
     if (elapsed <= limitMs) return false;
-    log_.Write(2, "Status BUSY for a long time, resetting");
-    log_.Write(0, "Status: " + std::to_string(kStatusReady));
-    status_ = kStatusReady;
+    log_.Write(LogLevel::kError, "Status BUSY for a long time, resetting");
+    log_.Write(LogLevel::kDetail, "Status: " + std::to_string(static_cast<int>(LinkStatus::kReady)));
+    status_ = LinkStatus::kReady;
     statusTime_ = static_cast<int64_t>(::time(nullptr));
     statusTick_ = now;
   }
@@ -284,16 +285,12 @@ bool AsyncSerialComm::CheckBusyTimeout() {
 
 // ---- listeners ----
 
-ListenerQueue* AsyncSerialComm::SetListener(ListenerQueue* queue, int slot) {
-  if (slot < 0 || slot >= kSlotCount) return nullptr;
+ListenerQueue* AsyncSerialComm::SetListener(ListenerQueue* queue, ListenerSlot slot) {
   std::lock_guard lock(listenerMutex_);
-  ListenerQueue* previous = listeners_[static_cast<std::size_t>(slot)];
-  listeners_[static_cast<std::size_t>(slot)] = queue;
-  return previous;
+  return std::exchange(listeners_[static_cast<std::size_t>(slot)], queue);
 }
 
-void AsyncSerialComm::PushEvent(int slot, AsyncEvent event) {
-  if (slot < 0 || slot >= kSlotCount) return;
+void AsyncSerialComm::PushEvent(ListenerSlot slot, AsyncEvent event) {
   // Pushed under the lock so that a queue cannot be unregistered (and then
   // destroyed by its owner) while an event is being handed to it.
   std::lock_guard lock(listenerMutex_);
@@ -312,7 +309,7 @@ void AsyncSerialComm::FeedReceived(std::string_view bytes) {
   if (bytes.empty()) return;
   ReplyParser::Output out = parser_.Feed(bytes);
   if (out.overflow) {
-    log_.Write(2, "Serial port: " + std::to_string(ReplyParser::kMaxPending) +
+    log_.Write(LogLevel::kError, "Serial port: " + std::to_string(ReplyParser::kMaxPending) +
                       " bytes received without a line end, discarded");
   }
   for (RoutedEvent& routed : out.events) PushEvent(routed.slot, std::move(routed.event));

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "modem/link_status.h"
 #include "modem/listener_queue.h"
 #include "modem/reply_parser.h"
 #include "platform/errors.h"
@@ -40,17 +41,6 @@ namespace qm {
 
 class ConfigStore;
 class Logger;
-
-enum LinkStatus : int {
-  kStatusDisconnected = 0,
-  kStatusReady = 1,
-  kStatusConfiguring = 2,
-  kStatusBusy = 3,
-  kStatusError = 4,
-};
-
-// The text of a link status ("disconnected", "ready", ...); "" for others.
-std::string_view LinkStatusText(int status);
 
 // A monotonic millisecond clock; injectable so the busy check can be tested.
 using MonotonicMsClock = std::function<uint64_t()>;
@@ -101,9 +91,9 @@ class AsyncSerialComm {
   bool WaitOpen(std::stop_token stop);
   bool IsOpenSignalled() const;
 
-  int GetStatus() const;
-  void SetStatus(int status);
-  bool IsConnected() const { return GetStatus() != kStatusDisconnected; }
+  LinkStatus GetStatus() const;
+  void SetStatus(LinkStatus status);
+  bool IsConnected() const { return GetStatus() != LinkStatus::kDisconnected; }
   // Seconds since 1970 at the last status change.
   int64_t StatusTime() const;
 
@@ -113,9 +103,8 @@ class AsyncSerialComm {
   void SetReplyTimeout(uint32_t milliseconds);
   uint32_t ReplyTimeout() const;
 
-  // Registers `queue` in `slot` (0..5) and returns the previous one; another
-  // slot changes nothing and returns nullptr.
-  ListenerQueue* SetListener(ListenerQueue* queue, int slot);
+  // Registers `queue` in `slot` and returns the previous one.
+  ListenerQueue* SetListener(ListenerQueue* queue, ListenerSlot slot);
   // Discards pending port input and output and clears every listener queue.
   void Purge();
   // Resets a status stuck at busy for more than reply timeout x 5 ms to ready.
@@ -128,7 +117,7 @@ class AsyncSerialComm {
 
  protected:
   // Pushes to the queue registered in the slot; dropped when there is none.
-  void PushEvent(int slot, AsyncEvent event);
+  void PushEvent(ListenerSlot slot, AsyncEvent event);
   // Parses freshly received bytes and routes the events (reader thread only).
   void FeedReceived(std::string_view bytes);
   void SetLastError(SysError error);
@@ -136,9 +125,9 @@ class AsyncSerialComm {
   void LogSent(std::string_view bytes, bool removeLineEnds);
   void SignalOpen();
   void ResetOpenEvent();
-  // Waits until the port is usable and the status is neither 0 nor
-  // `alsoBlocked`; false when stopped.
-  bool WaitUsable(std::stop_token stop, int alsoBlocked);
+  // Waits until the port is usable and the status is neither disconnected
+  // nor `alsoBlocked`; false when stopped.
+  bool WaitUsable(std::stop_token stop, LinkStatus alsoBlocked);
   // Stops a running reader thread and starts `body` as the new one.
   void LaunchReader(std::function<void(std::stop_token)> body);
   // Sleeps, ending early on a stop request; false when stopped.
@@ -171,7 +160,7 @@ class AsyncSerialComm {
 
   mutable std::mutex stateMutex_;  // the status lock
   std::condition_variable_any stateCv_;
-  int status_ = kStatusDisconnected;
+  LinkStatus status_ = LinkStatus::kDisconnected;
   int64_t statusTime_ = 0;
   uint64_t statusTick_ = 0;
   bool awaitingReply_ = false;
@@ -180,7 +169,7 @@ class AsyncSerialComm {
   std::atomic<uint32_t> replyTimeoutMs_{kDefaultReplyTimeoutMs};
 
   mutable std::mutex listenerMutex_;
-  std::array<ListenerQueue*, kSlotCount> listeners_{};
+  std::array<ListenerQueue*, kListenerSlotCount> listeners_{};
 
   mutable std::mutex errorMutex_;
   SysError lastError_;

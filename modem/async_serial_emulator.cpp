@@ -34,7 +34,7 @@ bool AsyncSerialEmulator::Open(const std::string&) {
 
 bool AsyncSerialEmulator::Close() {
   ResetOpenEvent();
-  SetStatus(kStatusDisconnected);
+  SetStatus(LinkStatus::kDisconnected);
   return true;
 }
 
@@ -46,7 +46,7 @@ bool AsyncSerialEmulator::WriteCommand(std::string_view bytes) {
   LogSent(bytes, true);
   ClearLastError();
   written_.Push(std::string(bytes));
-  PushEvent(kSlotWriteDone, AsyncEvent{kEventWriteDone, 0, {}, {}});
+  PushEvent(ListenerSlot::kWriteDone, AsyncEvent{EventKind::kWriteDone, 0, {}, {}});
   return true;
 }
 
@@ -57,16 +57,16 @@ bool AsyncSerialEmulator::WriteTextData(std::string_view bytes) {
   std::string data(bytes);
   data.push_back('\x1A');
   written_.Push(std::move(data));
-  PushEvent(kSlotWriteDone, AsyncEvent{kEventWriteDone, 0, {}, std::string(bytes)});
+  PushEvent(ListenerSlot::kWriteDone, AsyncEvent{EventKind::kWriteDone, 0, {}, std::string(bytes)});
   return true;
 }
 
 void AsyncSerialEmulator::Run(std::stop_token stop) {
   std::stop_callback wake(stop, [this] { written_.Wake(); });
-  while (WaitUsable(stop, kStatusDisconnected)) {
+  while (WaitUsable(stop, LinkStatus::kDisconnected)) {
     std::optional<std::string> written = written_.Pop();
     if (!written) continue;
-    if (!IsOpenSignalled() || GetStatus() == kStatusDisconnected) continue;  // closed: nobody answers
+    if (!IsOpenSignalled() || GetStatus() == LinkStatus::kDisconnected) continue;  // closed: nobody answers
     if (!SleepFor(stop, delays_.reply)) break;
     const EmulatorRule& rule = ChooseEmulatorRule(*written, config_.GetString("modem.init"));
     std::string reply(rule.reply);

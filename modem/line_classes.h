@@ -19,9 +19,9 @@ enum class SlotRule {
 
 struct LineClass {
   std::string_view prefix;
-  int kind;
+  EventKind kind;
   int code;
-  int slot;
+  ListenerSlot slot;
   SlotRule rule;
   bool finalResult;  // OK, ERROR and +CME/+CMS leave the body-follows flag as it is
   bool modemError;   // the event is built by MakeModemErrorEvent
@@ -29,22 +29,22 @@ struct LineClass {
 
 inline constexpr LineClass kLineClasses[] = {
     // prefix    kind                     code slot            rule                    final  error
-    {"OK",       kEventOk,                0,   kSlotOk,        SlotRule::kFixed,       true,  false},
-    {"ERROR",    kEventError,             100, kSlotErrors,    SlotRule::kBodyOrError, true,  false},
-    {"+CMT:",    kEventIncomingMessage,   0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CBM:",    kEventIncomingMessage,   0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CDS:",    kEventStatusReport,      0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CMTI:",   kEventIncomingIndex,     0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CBMI:",   kEventIncomingIndex,     0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CDSI:",   kEventStatusReportIndex, 0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CMGR:",   kEventInfo,              0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CMGL:",   kEventInfo,              0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CUSD:",   kEventInfo,              0,   kSlotIncoming,  SlotRule::kFixed,       false, false},
-    {"+CME ",    kEventFailure,           0,   kSlotErrors,    SlotRule::kBodyOrError, true,  true},
-    {"+CMS ",    kEventFailure,           0,   kSlotErrors,    SlotRule::kBodyOrError, true,  true},
-    {"+",        kEventInfo,              0,   kSlotInfo,      SlotRule::kFixed,       false, false},
-    {">",        kEventPrompt,            0,   kSlotPrompt,    SlotRule::kFixed,       false, false},
-    {"",         kEventInfo,              0,   kSlotInfo,      SlotRule::kBodyOrInfo,  false, false},
+    {"OK",       EventKind::kOk,                0,   ListenerSlot::kOk,        SlotRule::kFixed,       true,  false},
+    {"ERROR",    EventKind::kError,             100, ListenerSlot::kErrors,    SlotRule::kBodyOrError, true,  false},
+    {"+CMT:",    EventKind::kIncomingMessage,   0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CBM:",    EventKind::kIncomingMessage,   0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CDS:",    EventKind::kStatusReport,      0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CMTI:",   EventKind::kIncomingIndex,     0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CBMI:",   EventKind::kIncomingIndex,     0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CDSI:",   EventKind::kStatusReportIndex, 0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CMGR:",   EventKind::kInfo,              0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CMGL:",   EventKind::kInfo,              0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CUSD:",   EventKind::kInfo,              0,   ListenerSlot::kIncoming,  SlotRule::kFixed,       false, false},
+    {"+CME ",    EventKind::kFailure,           0,   ListenerSlot::kErrors,    SlotRule::kBodyOrError, true,  true},
+    {"+CMS ",    EventKind::kFailure,           0,   ListenerSlot::kErrors,    SlotRule::kBodyOrError, true,  true},
+    {"+",        EventKind::kInfo,              0,   ListenerSlot::kInfo,      SlotRule::kFixed,       false, false},
+    {">",        EventKind::kPrompt,            0,   ListenerSlot::kPrompt,    SlotRule::kFixed,       false, false},
+    {"",         EventKind::kInfo,              0,   ListenerSlot::kInfo,      SlotRule::kBodyOrInfo,  false, false},
 };
 
 // Headers after which the next line is a message body (a PDU or a text) that

@@ -7,6 +7,8 @@
 // nullptr).
 #pragma once
 
+#include <cstddef>
+
 #include "modem/async_event.h"
 #include "platform/blocking_queue.h"
 
@@ -14,14 +16,14 @@ namespace qm {
 
 using ListenerQueue = BlockingQueue<AsyncEvent>;
 
-enum ListenerSlot : int {
-  kSlotWriteDone = 0,  // kind 1
-  kSlotOk = 1,         // kind 2
-  kSlotPrompt = 2,     // kind 3
-  kSlotErrors = 3,     // kinds 4 and 9
-  kSlotIncoming = 4,   // unsolicited results, listings and the lines after a message header
-  kSlotInfo = 5,       // every other information line
-  kSlotCount = 6,
+enum class ListenerSlot : int {
+  kWriteDone = 0,  // kind 1
+  kOk = 1,         // kind 2
+  kPrompt = 2,     // kind 3
+  kErrors = 3,     // kinds 4 and 9
+  kIncoming = 4,   // unsolicited results, listings and the lines after a message header
+  kInfo = 5,       // every other information line
 };
+inline constexpr std::size_t kListenerSlotCount = 6;
 
 }  // namespace qm

@@ -37,7 +37,7 @@ std::string_view CmsErrorText(int code) { return LookUpErrorText(kCmsErrorTexts,
 
 AsyncEvent MakeModemErrorEvent(std::string_view line) {
   AsyncEvent event;
-  event.kind = kEventFailure;
+  event.kind = EventKind::kFailure;
   event.bytes = std::string(line);
   // The lead-in is counted in characters, as the modem's text may not be ASCII.
   const std::u16string wide = Utf8ToUtf16(line);

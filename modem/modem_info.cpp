@@ -7,8 +7,8 @@
 namespace qm {
 namespace {
 
-bool IsReplyLine(const AsyncEvent& e) { return e.kind == kEventInfo; }
-bool IsError(const AsyncEvent& e) { return e.kind == kEventError || e.kind == kEventFailure; }
+bool IsReplyLine(const AsyncEvent& e) { return e.kind == EventKind::kInfo; }
+bool IsError(const AsyncEvent& e) { return e.kind == EventKind::kError || e.kind == EventKind::kFailure; }
 
 bool IsSimLoadingError(const AsyncEvent& e) {
   for (std::string_view text : kSimLoadingErrors) {
@@ -24,7 +24,7 @@ const ListProbe* FindListProbe(InitState state) {
   return nullptr;
 }
 
-AsyncEvent OkEvent() { return AsyncEvent{kEventOk, 0, "OK", "OK"}; }
+AsyncEvent OkEvent() { return AsyncEvent{EventKind::kOk, 0, "OK", "OK"}; }
 
 }  // namespace
 

@@ -6,10 +6,10 @@
 namespace qm {
 namespace {
 
-constexpr int kReplySlots[] = {kSlotWriteDone, kSlotOk, kSlotPrompt, kSlotErrors, kSlotInfo};
+constexpr ListenerSlot kReplySlots[] = {ListenerSlot::kWriteDone, ListenerSlot::kOk, ListenerSlot::kPrompt, ListenerSlot::kErrors, ListenerSlot::kInfo};
 
 std::string UnexpectedReplyText(const AsyncEvent& event) {
-  return "Serial port: unexpected reply! Type: " + std::to_string(event.kind) + " Content: " + event.text;
+  return "Serial port: unexpected reply! Type: " + std::to_string(static_cast<int>(event.kind)) + " Content: " + event.text;
 }
 
 }  // namespace
@@ -20,7 +20,7 @@ ModemSender::ModemSender(AsyncSerialComm& transport, ModemEventSink& events, Log
 ModemSender::~ModemSender() {
   Stop();
   // Leave no slot pointing at the reply queue that is about to go away.
-  for (int slot : kReplySlots) {
+  for (ListenerSlot slot : kReplySlots) {
     ListenerQueue* previous = transport_.SetListener(nullptr, slot);
     if (previous != &replies_) transport_.SetListener(previous, slot);
   }
@@ -97,7 +97,7 @@ void ModemSender::Execute(std::unique_ptr<GenericMessage> item) {
 }
 
 void ModemSender::RegisterReplyQueue() {
-  for (int slot : kReplySlots) transport_.SetListener(&replies_, slot);
+  for (ListenerSlot slot : kReplySlots) transport_.SetListener(&replies_, slot);
   replies_.Clear();
 }
 
@@ -112,10 +112,10 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {
     transport_.SetAwaitingReply(false);
     const SysError error = transport_.LastError();
     SetLastErrorText(error.text);
-    log_.Write(3, "Serial port: " + error.text);
+    log_.Write(LogLevel::kPortFailure, "Serial port: " + error.text);
     // Whoever waits for this command's outcome (the connection sequence, a
     // memory listing) must learn that it failed rather than wait for ever.
-    PostModemEvent(AsyncEvent{kEventFailure, error.code, error.text, message.Command()}, false);
+    PostModemEvent(AsyncEvent{EventKind::kFailure, error.code, error.text, message.Command()}, false);
     return;
   }
   for (bool done = false; !done;) {
@@ -125,40 +125,40 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {
       continue;  // a clear woke us
     }
     switch (event->kind) {
-      case kEventWriteDone:
+      case EventKind::kWriteDone:
         break;
-      case kEventOk:
-        log_.Write(0, "Serial port: OK");
+      case EventKind::kOk:
+        log_.Write(LogLevel::kDetail, "Serial port: OK");
         PostModemEvent(*event, true);
         done = true;
         break;
-      case kEventPrompt: {
+      case EventKind::kPrompt: {
         // The modem wants data that does not belong to this command: end its
         // input mode and fail the command.
         const std::string text = UnexpectedReplyText(*event);
-        log_.Write(2, text);
+        log_.Write(LogLevel::kError, text);
         transport_.WriteCommand("\x1A");
-        PostModemEvent(AsyncEvent{kEventFailure, 0, text, event->bytes}, false);
+        PostModemEvent(AsyncEvent{EventKind::kFailure, 0, text, event->bytes}, false);
         done = true;
         break;
       }
-      case kEventError:
-      case kEventFailure:
+      case EventKind::kError:
+      case EventKind::kFailure:
         SetLastErrorText(event->text);
-        log_.Write(3, "Serial port: " + event->text);
-        if (transport_.GetStatus() == kStatusBusy) transport_.SetStatus(kStatusReady);
+        log_.Write(LogLevel::kPortFailure, "Serial port: " + event->text);
+        if (transport_.GetStatus() == LinkStatus::kBusy) transport_.SetStatus(LinkStatus::kReady);
         PostModemEvent(*event, false);
         done = true;
         break;
-      case kEventInfo:
-        log_.Write(0, "Received: " + event->text);
+      case EventKind::kInfo:
+        log_.Write(LogLevel::kDetail, "Received: " + event->text);
         PostModemEvent(*event, true);
         break;
-      case kEventAbort:
+      case EventKind::kAbort:
         done = true;
         break;
       default:
-        log_.Write(2, UnexpectedReplyText(*event));
+        log_.Write(LogLevel::kError, UnexpectedReplyText(*event));
         break;
     }
   }
@@ -166,8 +166,8 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {
 }
 
 void ModemSender::AbortCommand() {
-  replies_.Push(AsyncEvent{kEventAbort, 0, {}, {}});
-  transport_.SetStatus(kStatusDisconnected);
+  replies_.Push(AsyncEvent{EventKind::kAbort, 0, {}, {}});
+  transport_.SetStatus(LinkStatus::kDisconnected);
 }
 
 }  // namespace qm

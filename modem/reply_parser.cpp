@@ -30,12 +30,12 @@ std::size_t CompleteLength(std::string_view buffer) {
   }
 }
 
-int SlotFor(const LineClass& c, bool bodyFollows) {
+ListenerSlot SlotFor(const LineClass& c, bool bodyFollows) {
   switch (c.rule) {
     case SlotRule::kBodyOrError:
-      return bodyFollows ? kSlotIncoming : kSlotErrors;
+      return bodyFollows ? ListenerSlot::kIncoming : ListenerSlot::kErrors;
     case SlotRule::kBodyOrInfo:
-      return bodyFollows ? kSlotIncoming : kSlotInfo;
+      return bodyFollows ? ListenerSlot::kIncoming : ListenerSlot::kInfo;
     case SlotRule::kFixed:
       break;
   }

@@ -17,11 +17,12 @@
 #include <vector>
 
 #include "modem/async_event.h"
+#include "modem/listener_queue.h"
 
 namespace qm {
 
 struct RoutedEvent {
-  int slot = 0;  // ListenerSlot
+  ListenerSlot slot = ListenerSlot::kInfo;
   AsyncEvent event;
 };
 

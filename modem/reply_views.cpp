@@ -69,7 +69,7 @@ int ReadReplyNumber(std::string_view text) {
 }
 
 StringReplyEvent::StringReplyEvent(const AsyncEvent& from) {
-  kind = kEventStringReply;
+  kind = EventKind::kStringReply;
   code = from.code;
   bytes = from.bytes;
   std::string value;
@@ -81,7 +81,7 @@ StringReplyEvent::StringReplyEvent(const AsyncEvent& from) {
 }
 
 ListReplyEvent::ListReplyEvent(const AsyncEvent& from) {
-  kind = kEventListReply;
+  kind = EventKind::kListReply;
   code = from.code;
   bytes = from.bytes;
   std::string name;

@@ -20,7 +20,7 @@ constexpr auto kRetryAfterFailure = std::chrono::milliseconds(1000);
 
 AsyncEvent FailureEvent(const SysError& error) {
   AsyncEvent event;
-  event.kind = kEventFailure;
+  event.kind = EventKind::kFailure;
   event.code = error.code;
   event.text = error.text;
   return event;
@@ -44,7 +44,7 @@ void AsyncSerialComm::LaunchReader(std::function<void(std::stop_token)> body) {
 }
 
 void AsyncSerialComm::ReaderLoop(std::stop_token stop) {
-  while (WaitUsable(stop, kStatusError)) {
+  while (WaitUsable(stop, LinkStatus::kError)) {
     const bool awaiting = IsAwaitingReply();
     const int timeout = awaiting ? static_cast<int>(std::min<uint32_t>(ReplyTimeout(), INT_MAX)) : -1;
     uint64_t generation = 0;
@@ -59,7 +59,7 @@ void AsyncSerialComm::ReaderLoop(std::stop_token stop) {
         HandleReplyTimeout();
         break;
       case SerialPort::WaitResult::kWoken:
-        if (txEmpty_.exchange(false)) PushEvent(kSlotWriteDone, AsyncEvent{kEventWriteDone, 0, {}, {}});
+        if (txEmpty_.exchange(false)) PushEvent(ListenerSlot::kWriteDone, AsyncEvent{EventKind::kWriteDone, 0, {}, {}});
         break;
       case SerialPort::WaitResult::kHangup:
         HandleHangup(generation, error);
@@ -118,12 +118,12 @@ void AsyncSerialComm::HandleReplyTimeout() {
     if (!awaitingReply_) return;
     awaitingReply_ = false;
   }
-  PushEvent(kSlotErrors, AsyncEvent{kEventError, 0, "timeout", {}});
+  PushEvent(ListenerSlot::kErrors, AsyncEvent{EventKind::kError, 0, "timeout", {}});
 }
 
 void AsyncSerialComm::ReportFailure(const SysError& error) {
   SetLastError(error);
-  PushEvent(kSlotErrors, FailureEvent(error));
+  PushEvent(ListenerSlot::kErrors, FailureEvent(error));
 }
 
 void AsyncSerialComm::HandleHangup(uint64_t generation, const SysError& error) {
@@ -132,11 +132,11 @@ void AsyncSerialComm::HandleHangup(uint64_t generation, const SysError& error) {
   ResetOpenEventIfClosed();
   parser_.DiscardPending();
   SetLastError(error);
-  log_.Write(3, "Serial port: " + error.text);
+  log_.Write(LogLevel::kPortFailure, "Serial port: " + error.text);
   // The status goes to error before the event is seen, so that a sender
   // ending its command on the event does not set it back to ready.
-  SetStatus(kStatusError);
-  PushEvent(kSlotErrors, FailureEvent(error));
+  SetStatus(LinkStatus::kError);
+  PushEvent(ListenerSlot::kErrors, FailureEvent(error));
 }
 
 }  // namespace qm

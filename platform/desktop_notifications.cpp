@@ -44,7 +44,7 @@ class NotifyClient {
     // Reconnect on the next notification: the bus or the daemon may be back.
     proxy_.reset();
     connection_.reset();
-    if (!failing_ && options_.log) options_.log(1, "Desktop notifications unavailable: " + failure);
+    if (!failing_ && options_.log) options_.log(LogLevel::kWarning, "Desktop notifications unavailable: " + failure);
     failing_ = true;
     return false;
   }

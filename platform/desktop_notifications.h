@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "platform/blocking_queue.h"
+#include "platform/log_level.h"
 
 namespace qm {
 
@@ -33,7 +34,7 @@ struct DesktopNotificationOptions {
   int32_t expireMs = 10000;
   std::chrono::milliseconds callTimeout{2000};
   std::size_t maxPending = 16;
-  std::function<void(int level, const std::string& text)> log;
+  std::function<void(LogLevel level, const std::string& text)> log;
 };
 
 class DesktopNotifications {

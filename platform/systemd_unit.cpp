@@ -25,7 +25,7 @@ constexpr int kErrServiceExists = 1073;
 constexpr int kErrServiceDoesNotExist = 1060;
 
 ServiceLogLine Failed(const std::string& call, int code) {
-  return ServiceLogLine{2, call + " failed, error code " + std::to_string(code)};
+  return ServiceLogLine{LogLevel::kError, call + " failed, error code " + std::to_string(code)};
 }
 
 bool Redirected() {
@@ -182,12 +182,12 @@ ServiceResult InstallService(const ServiceUnitRequest& request) {
     return result;
   }
   result.ok = true;
-  result.log.push_back({0, "Service unit " + path + " written"});
+  result.log.push_back({LogLevel::kDetail, "Service unit " + path + " written"});
   if (CanUseSystemctl()) {
     Systemctl(result, {"daemon-reload"});
     Systemctl(result, {"enable", request.appName + ".service"});
   } else if (!Redirected()) {
-    result.log.push_back({1, "systemd is not running: enable the service later with "
+    result.log.push_back({LogLevel::kWarning, "systemd is not running: enable the service later with "
                              "\"systemctl enable " + request.appName + ".service\""});
   }
   return result;
@@ -212,7 +212,7 @@ ServiceResult UninstallService(const std::string& appName) {
   SyncDirectory(SystemdUnitFolder());
   if (systemctl) Systemctl(result, {"daemon-reload"});
   result.ok = true;
-  result.log.push_back({0, "Service unit " + path + " removed"});
+  result.log.push_back({LogLevel::kDetail, "Service unit " + path + " removed"});
   return result;
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/log_level.h"
+
 namespace qm {
 
 struct ServiceUnitRequest {
@@ -25,7 +27,7 @@ struct ServiceUnitRequest {
 };
 
 struct ServiceLogLine {
-  int level = 0;
+  LogLevel level = LogLevel::kDetail;
   std::string text;
 };
 

@@ -187,7 +187,7 @@ TEST_F(CommandThreadTest, ConfiguringPhaseReturnsQueuedMessagesToTheFrontInOrder
   EXPECT_EQ(row[3], "ussd");
   ASSERT_EQ(tables_.outbox->Get(list[2], row), 1);
   EXPECT_EQ(row[5], "waiting");
-  EXPECT_EQ(transport_.GetStatus(), kStatusConfiguring);
+  EXPECT_EQ(transport_.GetStatus(), LinkStatus::kConfiguring);
 }
 
 TEST_F(CommandThreadTest, ConnectWithoutAPortExplainsWhatToDo) {
@@ -201,7 +201,7 @@ TEST_F(CommandThreadTest, ConnectWithoutAPortExplainsWhatToDo) {
   EXPECT_EQ(balloons_[0].title, "Error");
   EXPECT_EQ(balloons_[0].text, "Serial port: The COM port is not set. Please setup COM port before connection!");
   EXPECT_EQ(notifier_.Tooltip(), "Quillmoor GSM Modem Driver (error)");
-  EXPECT_EQ(port.GetStatus(), kStatusError);
+  EXPECT_EQ(port.GetStatus(), LinkStatus::kError);
 }
 
 TEST_F(CommandThreadTest, CompletedConnectionSchedulesResetAndReconnect) {
@@ -212,20 +212,20 @@ TEST_F(CommandThreadTest, CompletedConnectionSchedulesResetAndReconnect) {
   EXPECT_EQ(notifier_.Tooltip(), "Quillmoor GSM Modem Driver (connecting to Emulator...)");
   // Answer every command of the sequence with OK until it is done.
   for (int i = 0; i < 20 && !Frame().Modem().IsReady(); ++i) {
-    Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{kEventOk, 0, "OK", "OK"})});
+    Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{EventKind::kOk, 0, "OK", "OK"})});
   }
   ASSERT_TRUE(Frame().Modem().IsReady());
-  EXPECT_EQ(transport_.GetStatus(), kStatusReady);
+  EXPECT_EQ(transport_.GetStatus(), LinkStatus::kReady);
   EXPECT_EQ(notifier_.Tooltip(), "Quillmoor GSM Modem Driver (connected to Emulator)");
   EXPECT_EQ(timers_.IntervalOf(TIMER_RESET), 600000u);
   EXPECT_EQ(timers_.IntervalOf(TIMER_RECONNECT), 30000u);
 
   // The link fails: the reconnection check asks the frame to reconnect.
-  transport_.SetStatus(kStatusError);
+  transport_.SetStatus(LinkStatus::kError);
   Frame().OnTimer(TIMER_RECONNECT);
   Frame().PostCommand(kFrameExit);
   EXPECT_EQ(Frame().RunLoop(), 0);
-  EXPECT_EQ(transport_.GetStatus(), kStatusDisconnected);
+  EXPECT_EQ(transport_.GetStatus(), LinkStatus::kDisconnected);
   EXPECT_FALSE(timers_.IsScheduled(TIMER_RESET));
   auto next = commands_.TryPop();
   ASSERT_TRUE(next.has_value());
@@ -235,21 +235,21 @@ TEST_F(CommandThreadTest, CompletedConnectionSchedulesResetAndReconnect) {
 TEST_F(CommandThreadTest, PollingListingEndsAndAnErrorEndsItToo) {
   config_.SetInt("receiver.polling_time", 30);
   Frame().Listing().Set(12);
-  Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{kEventOk, 0, "OK", "OK"})});
+  Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{EventKind::kOk, 0, "OK", "OK"})});
   // Not ready yet: a modem that never connected ignores listing replies.
   EXPECT_EQ(Frame().Listing().Get(), 12);
 
   config_.SetInt("modem.checks", 0);
   Post(CMD_CONNECT, nullptr);
   for (int i = 0; i < 20 && !Frame().Modem().IsReady(); ++i) {
-    Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{kEventOk, 0, "OK", "OK"})});
+    Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{EventKind::kOk, 0, "OK", "OK"})});
   }
   ASSERT_TRUE(Frame().Modem().IsReady());
   while (commands_.TryPop()) {
   }
   config_.SetInt("sender.delete_mode", 2);
   Frame().Listing().Set(12);
-  Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{kEventOk, 0, "OK", "OK"})});
+  Thread().Execute(DriverCommand{CMD_MODEM_EVENT, 1, std::make_unique<AsyncEvent>(AsyncEvent{EventKind::kOk, 0, "OK", "OK"})});
   EXPECT_EQ(Frame().Listing().Get(), 8);
   EXPECT_EQ(timers_.IntervalOf(TIMER_POLL_DONE), 15000u);
   EXPECT_EQ(QueuedCommands().back(), "AT+CMGD=1,4\r\n");
@@ -259,7 +259,7 @@ TEST_F(CommandThreadTest, PollingListingEndsAndAnErrorEndsItToo) {
   // An automation listing that fails tells its reader.
   Frame().Listing().Set(4);
   Thread().Execute(
-      DriverCommand{CMD_MODEM_EVENT, 0, std::make_unique<AsyncEvent>(AsyncEvent{kEventError, 100, "ERROR", "ERROR"})});
+      DriverCommand{CMD_MODEM_EVENT, 0, std::make_unique<AsyncEvent>(AsyncEvent{EventKind::kError, 100, "ERROR", "ERROR"})});
   EXPECT_EQ(Frame().Listing().Get(), 0);
   auto done = commands_.TryPop();
   ASSERT_TRUE(done.has_value());

@@ -14,7 +14,7 @@ StatusSnapshot Sample(unsigned instance = 0) {
   StatusSnapshot s;
   s.instance = instance;
   s.pid = 4242;
-  s.linkState = 1;
+  s.linkState = LinkStatus::kReady;
   s.outboxRows = 3;
   s.failures = 10;
   s.time = LocalTime{5, 3, 2026, 7, 8, 9, 45};
@@ -26,7 +26,7 @@ TEST(StatusFile, LineFormat) {
             "updated: 05-03-2026 07:08:09.045; hwnd: 00000000; pid: 4242; instance: 0; port: ttyUSB0; "
             "state:ready; outbox:3; errors:10");
   StatusSnapshot s = Sample();
-  s.linkState = 4;
+  s.linkState = LinkStatus::kError;
   EXPECT_NE(FormatStatusLine(s, "").find("port: ; state:error;"), std::string::npos);
 }
 

@@ -24,7 +24,7 @@ TEST(LoggerWrite, LinesAreStampedUtf8WithCrLf) {
   const std::string path = dir.File("q.log");
   test::WriteFile(path, "older\r\n");  // the log is continued, not truncated
   Logger log(path, nullptr);
-  log.Write(0, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");  // Cyrillic
+  log.Write(LogLevel::kDetail, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");  // Cyrillic
   const std::string text = ReadFile(path);
   const std::regex line(
       "older\r\n\\[\\d{2}-\\d{2}-\\d{4} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} \\d{4,5}\\] "
@@ -41,7 +41,7 @@ TEST(LoggerWrite, ThresholdFromLevelSetting) {
   TempDir dir;
   Logger log(dir.File("q.log"), nullptr);
   log.SetLevel(Logger::ThresholdForLevel(1));
-  for (int level = 0; level <= 3; ++level) log.Write(level, "level" + std::to_string(level));
+  for (int level = 0; level <= 3; ++level) log.Write(static_cast<LogLevel>(level), "level" + std::to_string(level));
   std::string text = ReadFile(dir.File("q.log"));
   EXPECT_EQ(text.find("level0"), std::string::npos);
   EXPECT_EQ(text.find("level1"), std::string::npos);
@@ -49,7 +49,7 @@ TEST(LoggerWrite, ThresholdFromLevelSetting) {
   EXPECT_NE(text.find("level3"), std::string::npos);
 
   log.SetLevel(Logger::ThresholdForLevel(2));
-  log.Write(3, "nothing");
+  log.Write(LogLevel::kPortFailure, "nothing");
   EXPECT_EQ(ReadFile(dir.File("q.log")), text);
 }
 
@@ -59,21 +59,21 @@ TEST(LoggerRotation, EveryHundredthLineChecksTheSize) {
   test::WriteFile(path + ".1", "an older generation");
   Logger log(path, nullptr);
   log.SetMaxSizeKb(1);
-  for (int i = 1; i <= 99; ++i) log.Write(0, "line " + std::to_string(i));
+  for (int i = 1; i <= 99; ++i) log.Write(LogLevel::kDetail, "line " + std::to_string(i));
   EXPECT_EQ(ReadFile(path + ".1"), "an older generation");  // over the limit, but not yet checked
-  log.Write(0, "line 100");
+  log.Write(LogLevel::kDetail, "line 100");
   const std::string rotated = ReadFile(path + ".1");
   EXPECT_NE(rotated.find("line 100\r\n"), std::string::npos);
   EXPECT_NE(rotated.find("line 1\r\n"), std::string::npos);
   EXPECT_EQ(ReadFile(path), "");
-  log.Write(0, "after");
+  log.Write(LogLevel::kDetail, "after");
   EXPECT_NE(ReadFile(path).find("after"), std::string::npos);
 }
 
 TEST(LoggerRotation, ZeroMeansNoLimit) {
   TempDir dir;
   Logger log(dir.File("q.log"), nullptr);
-  for (int i = 0; i < 200; ++i) log.Write(0, std::string(100, 'x'));
+  for (int i = 0; i < 200; ++i) log.Write(LogLevel::kDetail, std::string(100, 'x'));
   EXPECT_FALSE(test::FileExists(dir.File("q.log.1")));
 }
 
@@ -81,14 +81,14 @@ TEST(LoggerWrite, ClearAndConcurrentWritersNeverInterleave) {
   TempDir dir;
   const std::string path = dir.File("q.log");
   Logger log(path, nullptr);
-  log.Write(0, "before clear");
+  log.Write(LogLevel::kDetail, "before clear");
   log.Clear();
   EXPECT_EQ(ReadFile(path), "");
   {
     std::vector<std::jthread> writers;
     for (int t = 0; t < 4; ++t) {
       writers.emplace_back([&log, t] {
-        for (int i = 0; i < 50; ++i) log.Write(0, "thread" + std::to_string(t) + std::string(200, 'a' + t));
+        for (int i = 0; i < 50; ++i) log.Write(LogLevel::kDetail, "thread" + std::to_string(t) + std::string(200, 'a' + t));
       });
     }
     writers.emplace_back([&log] {
@@ -113,9 +113,9 @@ TEST(LoggerWrite, ClearAndConcurrentWritersNeverInterleave) {
 
 TEST(LoggerWrite, UnopenableFileWritesNothingAndDoesNotFail) {
   Logger log("/nonexistent-folder/q.log", nullptr);
-  for (int i = 0; i < 150; ++i) log.Write(2, "dropped");
+  for (int i = 0; i < 150; ++i) log.Write(LogLevel::kError, "dropped");
   Logger none("", nullptr);
-  none.Write(0, "dropped");
+  none.Write(LogLevel::kDetail, "dropped");
   none.Clear();
 }
 

@@ -41,7 +41,7 @@ class InitSequenceTest : public ::testing::Test {
   bool Run(uint32_t checks = kAllChecks, bool useFeatures = true) {
     info_.Reset(useFeatures, checks);
     ReplyParser parser;
-    bool ready = info_.ProcessEvent(AsyncEvent{kEventOk, 0, "OK", "OK"});
+    bool ready = info_.ProcessEvent(AsyncEvent{EventKind::kOk, 0, "OK", "OK"});
     for (int guard = 0; !ready && guard < 100; ++guard) {
       auto item = queue_.TryPop();
       if (!item) break;
@@ -49,7 +49,7 @@ class InitSequenceTest : public ::testing::Test {
       sent_.push_back(command);
       for (const RoutedEvent& routed : parser.Feed(Answer(command)).events) {
         // What reaches the sender's reply queue comes back as a result record.
-        if (routed.slot == kSlotIncoming || routed.slot == kSlotWriteDone) continue;
+        if (routed.slot == ListenerSlot::kIncoming || routed.slot == ListenerSlot::kWriteDone) continue;
         ready = info_.ProcessEvent(routed.event);
         if (ready) break;
       }
@@ -88,7 +88,7 @@ TEST_F(InitSequenceTest, WithTheEmulatorsReplies) {
   EXPECT_EQ(config_.GetInt("sender.read_mode"), 0);
   EXPECT_EQ(config_.GetInt("sender.send_mode"), 0);
   // Once ready it stays ready.
-  EXPECT_TRUE(info_.ProcessEvent(AsyncEvent{kEventError, 100, "ERROR", "ERROR"}));
+  EXPECT_TRUE(info_.ProcessEvent(AsyncEvent{EventKind::kError, 100, "ERROR", "ERROR"}));
   EXPECT_TRUE(queue_.Empty());
 }
 
@@ -215,7 +215,7 @@ TEST_F(InitSequenceTest, SilenceEndsAStepAsAnError) {
   ASSERT_FALSE(Run());  // stops at AT+CSQ, waiting
   EXPECT_EQ(info_.State(), kInitAwaitSignal);
   // The transport's reply timeout arrives as the command's end.
-  EXPECT_FALSE(info_.ProcessEvent(AsyncEvent{kEventError, 0, "timeout", {}}));
+  EXPECT_FALSE(info_.ProcessEvent(AsyncEvent{EventKind::kError, 0, "timeout", {}}));
   EXPECT_EQ(info_.Failures() & kFailureSignal, static_cast<uint32_t>(kFailureSignal));
   EXPECT_EQ(notes_.back().second, "While getting signal strength (AT+CSQ): timeout. ");
   EXPECT_EQ(info_.State(), kInitAwaitNotify);

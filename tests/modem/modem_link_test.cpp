@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 // What the command thread does with modem events until the modem is ready.
 bool RunCommandThreadUntilReady(CommandQueue& commands, ModemInfo& info) {
   info.Reset(true, kAllChecks);
-  if (info.ProcessEvent(AsyncEvent{kEventOk, 0, "OK", "OK"})) return true;
+  if (info.ProcessEvent(AsyncEvent{EventKind::kOk, 0, "OK", "OK"})) return true;
   for (;;) {
     auto command = test::NextWithin(commands, 10s);
     if (!command) return false;
@@ -47,10 +47,10 @@ TEST(ModemLink, EmulatorConnectionReachesTheReadyState) {
   emulator.StartReader();
   sender.Start();
   emulator.SetReplyTimeout(2000);
-  emulator.SetStatus(kStatusConfiguring);
+  emulator.SetStatus(LinkStatus::kConfiguring);
   ASSERT_TRUE(emulator.Open("Emulator"));
   ASSERT_TRUE(RunCommandThreadUntilReady(commands, info));
-  emulator.SetStatus(kStatusReady);
+  emulator.SetStatus(LinkStatus::kReady);
 
   EXPECT_EQ(info.Model(), "Emulator");
   EXPECT_EQ(info.SignalStrength(), 93);
@@ -77,11 +77,11 @@ TEST(ModemLink, PseudoTerminalModemReachesTheReadyState) {
   ModemInfo info(config, sender.Queue(), nullptr);
   transport.StartReader();
   sender.Start();
-  transport.SetStatus(kStatusConfiguring);
+  transport.SetStatus(LinkStatus::kConfiguring);
   ASSERT_TRUE(transport.Open(modem.SlavePath()));
   ASSERT_TRUE(transport.Configure(115200, 0, 8, 0, 0));
   info.Reset(true, 0);
-  ASSERT_FALSE(info.ProcessEvent(AsyncEvent{kEventOk, 0, "OK", "OK"}));
+  ASSERT_FALSE(info.ProcessEvent(AsyncEvent{EventKind::kOk, 0, "OK", "OK"}));
   bool ready = false;
   while (!ready) {
     auto command = test::NextWithin(commands, 10s);

@@ -26,7 +26,7 @@ class SenderTest : public ::testing::Test {
   SenderTest() { transport_.StartReader(); }
 
   void Connect() {
-    transport_.SetStatus(kStatusConfiguring);
+    transport_.SetStatus(LinkStatus::kConfiguring);
     ASSERT_TRUE(transport_.Open(modem_.SlavePath()));
   }
 
@@ -52,22 +52,22 @@ TEST_F(SenderTest, InformationLinesAndOkAreForwardedInOrder) {
   EXPECT_EQ(commands_.TryPop()->Event()->text, "+X: 1");
   const auto ok = commands_.TryPop();
   EXPECT_EQ(ok->result, 1);
-  EXPECT_EQ(ok->Event()->kind, kEventOk);
+  EXPECT_EQ(ok->Event()->kind, EventKind::kOk);
   EXPECT_FALSE(commands_.TryPop());
 }
 
 TEST_F(SenderTest, ErrorEndsTheCommandAndFreesABusyLink) {
   modem_.OnCommand("AT+CMGS=12\r\n", "\r\n+CMS ERROR: 330\r\n");
   Connect();
-  transport_.SetStatus(kStatusBusy);
+  transport_.SetStatus(LinkStatus::kBusy);
   sender_.ExecuteATCommand(ATCommandMessage("AT+CMGS=12\r\n"));
   const auto failure = commands_.TryPop();
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->result, 0);
-  EXPECT_EQ(failure->Event()->kind, kEventFailure);
+  EXPECT_EQ(failure->Event()->kind, EventKind::kFailure);
   EXPECT_EQ(failure->Event()->code, 330);
   EXPECT_EQ(sender_.LastErrorText(), "SMSC address unknown");
-  EXPECT_EQ(transport_.GetStatus(), kStatusReady);
+  EXPECT_EQ(transport_.GetStatus(), LinkStatus::kReady);
 }
 
 TEST_F(SenderTest, SilentModemEndsTheCommandWithATimeout) {
@@ -77,7 +77,7 @@ TEST_F(SenderTest, SilentModemEndsTheCommandWithATimeout) {
   const auto timeout = commands_.TryPop();
   ASSERT_TRUE(timeout);
   EXPECT_EQ(timeout->result, 0);
-  EXPECT_EQ(timeout->Event()->kind, kEventError);
+  EXPECT_EQ(timeout->Event()->kind, EventKind::kError);
   EXPECT_EQ(timeout->Event()->text, "timeout");
 }
 
@@ -88,7 +88,7 @@ TEST_F(SenderTest, FailedWriteIsReportedNotWaitedFor) {
   const auto failure = commands_.TryPop();
   ASSERT_TRUE(failure);
   EXPECT_EQ(failure->result, 0);
-  EXPECT_EQ(failure->Event()->kind, kEventFailure);
+  EXPECT_EQ(failure->Event()->kind, EventKind::kFailure);
   EXPECT_EQ(failure->Event()->code, kErrInvalidHandle);
   EXPECT_FALSE(transport_.IsAwaitingReply());
 }
@@ -103,7 +103,7 @@ TEST_F(SenderTest, AbortEndsAWaitingCommandWithoutARecord) {
   sender_.ExecuteATCommand(ATCommandMessage("AT+COPS=?\r\n"));
   aborter.join();
   EXPECT_FALSE(commands_.TryPop());
-  EXPECT_EQ(transport_.GetStatus(), kStatusDisconnected);
+  EXPECT_EQ(transport_.GetStatus(), LinkStatus::kDisconnected);
 }
 
 TEST_F(SenderTest, WorkerExecutesQueuedItemsOnceThePortIsOpen) {
@@ -117,8 +117,8 @@ TEST_F(SenderTest, WorkerExecutesQueuedItemsOnceThePortIsOpen) {
   Connect();
   ASSERT_TRUE(modem_.WaitForReceived("AT+B\r\n"));
   EXPECT_EQ(modem_.Received(), "AT+A\r\nAT+B\r\n");
-  EXPECT_EQ(NextWithin(commands_)->Event()->kind, kEventOk);
-  EXPECT_EQ(NextWithin(commands_)->Event()->kind, kEventOk);
+  EXPECT_EQ(NextWithin(commands_)->Event()->kind, EventKind::kOk);
+  EXPECT_EQ(NextWithin(commands_)->Event()->kind, EventKind::kOk);
   sender_.Stop();
 }
 
@@ -171,7 +171,7 @@ TEST(SenderEmulator, ConcurrentProducersAndTheWorker) {
   AsyncSerialEmulator emulator(config, log, sink, EmulatorDelays{0ms, 0ms});
   ModemSender sender(emulator, sink, log);
   emulator.StartReader();
-  emulator.SetStatus(kStatusConfiguring);
+  emulator.SetStatus(LinkStatus::kConfiguring);
   emulator.Open("Emulator");
   sender.Start();
   constexpr int kPerThread = 25;
@@ -189,7 +189,7 @@ TEST(SenderEmulator, ConcurrentProducersAndTheWorker) {
   while (oks < 3 * kPerThread) {
     auto cmd = NextWithin(commands);
     ASSERT_TRUE(cmd);
-    if (cmd->Event()->kind == kEventOk) ++oks;
+    if (cmd->Event()->kind == EventKind::kOk) ++oks;
   }
   sender.Stop();
   emulator.KillReader();

@@ -12,15 +12,15 @@ namespace qm {
 namespace {
 
 struct Seen {
-  int slot;
-  int kind;
+  ListenerSlot slot;
+  EventKind kind;
   int code;
   std::string text;
   bool operator==(const Seen&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& os, const Seen& s) {
-  return os << "{slot " << s.slot << ", kind " << s.kind << ", code " << s.code << ", \"" << s.text << "\"}";
+  return os << "{slot " << static_cast<int>(s.slot) << ", kind " << static_cast<int>(s.kind) << ", code " << s.code << ", \"" << s.text << "\"}";
 }
 
 std::vector<Seen> Flatten(const std::vector<RoutedEvent>& events) {
@@ -66,24 +66,24 @@ constexpr std::string_view kTranscript =
 
 TEST(ReplyParser, TranscriptIsClassifiedAndRouted) {
   const std::vector<Seen> expected = {
-      {kSlotOk, kEventOk, 0, "OK"},
-      {kSlotInfo, kEventInfo, 0, "+CSQ: 31,0"},
-      {kSlotOk, kEventOk, 0, "OK"},
-      {kSlotIncoming, kEventIncomingIndex, 0, "+CMTI: \"SM\",3"},
-      {kSlotIncoming, kEventInfo, 0, "+CMGR: 0,,33"},
-      {kSlotIncoming, kEventInfo, 0,
+      {ListenerSlot::kOk, EventKind::kOk, 0, "OK"},
+      {ListenerSlot::kInfo, EventKind::kInfo, 0, "+CSQ: 31,0"},
+      {ListenerSlot::kOk, EventKind::kOk, 0, "OK"},
+      {ListenerSlot::kIncoming, EventKind::kIncomingIndex, 0, "+CMTI: \"SM\",3"},
+      {ListenerSlot::kIncoming, EventKind::kInfo, 0, "+CMGR: 0,,33"},
+      {ListenerSlot::kIncoming, EventKind::kInfo, 0,
        "07919711029099F3040B919711827424F20008902171021050210E0410041C00300035003500340038"},
-      {kSlotOk, kEventOk, 0, "OK"},
-      {kSlotPrompt, kEventPrompt, 0, ">"},
-      {kSlotInfo, kEventInfo, 0, " "},
-      {kSlotInfo, kEventInfo, 0, "+CMGS: 12"},
-      {kSlotOk, kEventOk, 0, "OK"},
-      {kSlotErrors, kEventFailure, 500, "Unknown error"},
-      {kSlotErrors, kEventFailure, 100, "SIM busy"},
-      {kSlotInfo, kEventInfo, 0, "RING"},
-      {kSlotIncoming, kEventStatusReport, 0, "+CDS: 25"},
-      {kSlotIncoming, kEventInfo, 0, "0791448720003023060C91445678123400111211"},
-      {kSlotOk, kEventOk, 0, "ok"},
+      {ListenerSlot::kOk, EventKind::kOk, 0, "OK"},
+      {ListenerSlot::kPrompt, EventKind::kPrompt, 0, ">"},
+      {ListenerSlot::kInfo, EventKind::kInfo, 0, " "},
+      {ListenerSlot::kInfo, EventKind::kInfo, 0, "+CMGS: 12"},
+      {ListenerSlot::kOk, EventKind::kOk, 0, "OK"},
+      {ListenerSlot::kErrors, EventKind::kFailure, 500, "Unknown error"},
+      {ListenerSlot::kErrors, EventKind::kFailure, 100, "SIM busy"},
+      {ListenerSlot::kInfo, EventKind::kInfo, 0, "RING"},
+      {ListenerSlot::kIncoming, EventKind::kStatusReport, 0, "+CDS: 25"},
+      {ListenerSlot::kIncoming, EventKind::kInfo, 0, "0791448720003023060C91445678123400111211"},
+      {ListenerSlot::kOk, EventKind::kOk, 0, "ok"},
   };
   EXPECT_EQ(FeedWhole(kTranscript), expected);
 }
@@ -109,24 +109,24 @@ TEST(ReplyParser, UnfinishedLineWaitsForItsEnd) {
   EXPECT_EQ(parser.Pending(), 7u);
   EXPECT_TRUE(parser.Feed("1,0").events.empty());
   const auto out = parser.Feed("\r\nOK\r\n");
-  EXPECT_EQ(Flatten(out.events), (std::vector<Seen>{{kSlotInfo, kEventInfo, 0, "+CSQ: 31,0"}, {kSlotOk, 2, 0, "OK"}}));
+  EXPECT_EQ(Flatten(out.events), (std::vector<Seen>{{ListenerSlot::kInfo, EventKind::kInfo, 0, "+CSQ: 31,0"}, {ListenerSlot::kOk, EventKind::kOk, 0, "OK"}}));
   EXPECT_EQ(parser.Pending(), 0u);
 }
 
 TEST(ReplyParser, PromptIsReportedAtOnceAndItsBlankLater) {
   ReplyParser parser;
-  EXPECT_EQ(Flatten(parser.Feed("\r\n> ").events), (std::vector<Seen>{{kSlotPrompt, kEventPrompt, 0, ">"}}));
+  EXPECT_EQ(Flatten(parser.Feed("\r\n> ").events), (std::vector<Seen>{{ListenerSlot::kPrompt, EventKind::kPrompt, 0, ">"}}));
   EXPECT_EQ(parser.Pending(), 1u);  // the blank
-  EXPECT_EQ(Flatten(parser.Feed("\r\n").events), (std::vector<Seen>{{kSlotInfo, kEventInfo, 0, " "}}));
+  EXPECT_EQ(Flatten(parser.Feed("\r\n").events), (std::vector<Seen>{{ListenerSlot::kInfo, EventKind::kInfo, 0, " "}}));
 }
 
 TEST(ReplyParser, SeveralPromptsInARow) {
   // Each '>' that begins a line ends it, whether the bytes come at once or
   // not; a line is classified as it is, so " >" is not the prompt.
   const std::string_view data = "\r\n> >>x";
-  EXPECT_EQ(FeedWhole(data), (std::vector<Seen>{{kSlotPrompt, kEventPrompt, 0, ">"},
-                                                {kSlotInfo, kEventInfo, 0, " >"},
-                                                {kSlotPrompt, kEventPrompt, 0, ">"}}));
+  EXPECT_EQ(FeedWhole(data), (std::vector<Seen>{{ListenerSlot::kPrompt, EventKind::kPrompt, 0, ">"},
+                                                {ListenerSlot::kInfo, EventKind::kInfo, 0, " >"},
+                                                {ListenerSlot::kPrompt, EventKind::kPrompt, 0, ">"}}));
   EXPECT_EQ(FeedInPieces(data, {3, 5}), FeedWhole(data));
 }
 
@@ -136,17 +136,17 @@ TEST(ReplyParser, GreaterThanInsideTextIsNotAPrompt) {
   ReplyParser parser;
   auto first = parser.Feed("+CMT: \"+4912345\",,\"24/01/02,10:00:00+04\"\r\na >");
   EXPECT_EQ(Flatten(first.events),
-            (std::vector<Seen>{{kSlotIncoming, kEventIncomingMessage, 0, "+CMT: \"+4912345\",,\"24/01/02,10:00:00+04\""}}));
+            (std::vector<Seen>{{ListenerSlot::kIncoming, EventKind::kIncomingMessage, 0, "+CMT: \"+4912345\",,\"24/01/02,10:00:00+04\""}}));
   auto second = parser.Feed(" b\r\n");
-  EXPECT_EQ(Flatten(second.events), (std::vector<Seen>{{kSlotIncoming, kEventInfo, 0, "a > b"}}));
+  EXPECT_EQ(Flatten(second.events), (std::vector<Seen>{{ListenerSlot::kIncoming, EventKind::kInfo, 0, "a > b"}}));
 }
 
 TEST(ReplyParser, OkAndErrorAreRecognisedByPrefixInAnyCase) {
   EXPECT_EQ(FeedWhole("ok\r\nOKAY\r\nerror\r\nErRoR: x\r\n"),
-            (std::vector<Seen>{{kSlotOk, 2, 0, "ok"},
-                               {kSlotOk, 2, 0, "OKAY"},
-                               {kSlotErrors, 4, 100, "error"},
-                               {kSlotErrors, 4, 100, "ErRoR: x"}}));
+            (std::vector<Seen>{{ListenerSlot::kOk, EventKind::kOk, 0, "ok"},
+                               {ListenerSlot::kOk, EventKind::kOk, 0, "OKAY"},
+                               {ListenerSlot::kErrors, EventKind::kError, 100, "error"},
+                               {ListenerSlot::kErrors, EventKind::kError, 100, "ErRoR: x"}}));
 }
 
 TEST(ReplyParser, BodyFollowsOnlyTheLineAfterAMessageHeader) {
@@ -154,26 +154,26 @@ TEST(ReplyParser, BodyFollowsOnlyTheLineAfterAMessageHeader) {
   std::string buffer = "+CMGL: 1,0,,23\r\n0011AA\r\nERROR\r\n+CMGL: 2,0,,23\r\n0011BB\r\n+CMS ERROR: 321\r\nRING\r\n";
   const auto events = Flatten(ParseReceiveBuffer(buffer, body));
   ASSERT_EQ(events.size(), 7u);
-  EXPECT_EQ(events[1], (Seen{kSlotIncoming, kEventInfo, 0, "0011AA"}));
-  EXPECT_EQ(events[2], (Seen{kSlotErrors, kEventError, 100, "ERROR"}));  // the body flag was cleared by the PDU
-  EXPECT_EQ(events[4], (Seen{kSlotIncoming, kEventInfo, 0, "0011BB"}));
-  EXPECT_EQ(events[5], (Seen{kSlotErrors, kEventFailure, 321, "Invalid memory index"}));
-  EXPECT_EQ(events[6], (Seen{kSlotInfo, kEventInfo, 0, "RING"}));
+  EXPECT_EQ(events[1], (Seen{ListenerSlot::kIncoming, EventKind::kInfo, 0, "0011AA"}));
+  EXPECT_EQ(events[2], (Seen{ListenerSlot::kErrors, EventKind::kError, 100, "ERROR"}));  // the body flag was cleared by the PDU
+  EXPECT_EQ(events[4], (Seen{ListenerSlot::kIncoming, EventKind::kInfo, 0, "0011BB"}));
+  EXPECT_EQ(events[5], (Seen{ListenerSlot::kErrors, EventKind::kFailure, 321, "Invalid memory index"}));
+  EXPECT_EQ(events[6], (Seen{ListenerSlot::kInfo, EventKind::kInfo, 0, "RING"}));
   EXPECT_FALSE(body);
 
   // Final results after a header leave the flag set: the error goes with the body.
   std::string after = "+CMT: ,23\r\nERROR\r\n0011CC\r\n";
   const auto routed = Flatten(ParseReceiveBuffer(after, body));
-  EXPECT_EQ(routed[1].slot, kSlotIncoming);
-  EXPECT_EQ(routed[2], (Seen{kSlotIncoming, kEventInfo, 0, "0011CC"}));
+  EXPECT_EQ(routed[1].slot, ListenerSlot::kIncoming);
+  EXPECT_EQ(routed[2], (Seen{ListenerSlot::kIncoming, EventKind::kInfo, 0, "0011CC"}));
 }
 
 TEST(ReplyParser, UnsolicitedResultKinds) {
   EXPECT_EQ(FeedWhole("+CBMI: \"BM\",1\r\n+CDSI: \"SR\",4\r\n+CUSD: 0,\"x\",15\r\n+CBM: 88\r\n"),
-            (std::vector<Seen>{{kSlotIncoming, kEventIncomingIndex, 0, "+CBMI: \"BM\",1"},
-                               {kSlotIncoming, kEventStatusReportIndex, 0, "+CDSI: \"SR\",4"},
-                               {kSlotIncoming, kEventInfo, 0, "+CUSD: 0,\"x\",15"},
-                               {kSlotIncoming, kEventIncomingMessage, 0, "+CBM: 88"}}));
+            (std::vector<Seen>{{ListenerSlot::kIncoming, EventKind::kIncomingIndex, 0, "+CBMI: \"BM\",1"},
+                               {ListenerSlot::kIncoming, EventKind::kStatusReportIndex, 0, "+CDSI: \"SR\",4"},
+                               {ListenerSlot::kIncoming, EventKind::kInfo, 0, "+CUSD: 0,\"x\",15"},
+                               {ListenerSlot::kIncoming, EventKind::kIncomingMessage, 0, "+CBM: 88"}}));
 }
 
 TEST(ReplyParser, InvalidUtf8IsReplacedInTextButKeptInBytes) {
@@ -191,7 +191,7 @@ TEST(ReplyParser, OverlongLineIsDiscardedAndTheLinkGoesOn) {
   const auto out = parser.Feed(data);
   EXPECT_TRUE(out.overflow);
   EXPECT_EQ(out.discarded, 70000u);
-  EXPECT_EQ(Flatten(out.events), (std::vector<Seen>{{kSlotOk, kEventOk, 0, "OK"}}));
+  EXPECT_EQ(Flatten(out.events), (std::vector<Seen>{{ListenerSlot::kOk, EventKind::kOk, 0, "OK"}}));
 
   // Fed in reads of 4 KiB the outcome is the same, and the overflow is
   // reported once.
@@ -204,7 +204,7 @@ TEST(ReplyParser, OverlongLineIsDiscardedAndTheLinkGoesOn) {
     for (const auto& s : Flatten(part.events)) seen.push_back(s);
   }
   EXPECT_EQ(overflows, 1);
-  EXPECT_EQ(seen, (std::vector<Seen>{{kSlotOk, kEventOk, 0, "OK"}}));
+  EXPECT_EQ(seen, (std::vector<Seen>{{ListenerSlot::kOk, EventKind::kOk, 0, "OK"}}));
 }
 
 TEST(ReplyParser, LineJustBelowTheLimitIsKept) {
@@ -238,7 +238,7 @@ TEST(ModemErrorEvent, CodesAndTexts) {
   };
   for (const auto& c : cases) {
     const AsyncEvent e = MakeModemErrorEvent(c.line);
-    EXPECT_EQ(e.kind, kEventFailure) << c.line;
+    EXPECT_EQ(e.kind, EventKind::kFailure) << c.line;
     EXPECT_EQ(e.code, c.code) << c.line;
     EXPECT_EQ(e.text, c.text) << c.line;
     EXPECT_EQ(e.bytes, c.line);

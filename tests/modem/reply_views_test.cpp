@@ -5,12 +5,12 @@
 namespace qm {
 namespace {
 
-AsyncEvent Line(std::string text) { return AsyncEvent{kEventInfo, 7, text, text}; }
+AsyncEvent Line(std::string text) { return AsyncEvent{EventKind::kInfo, 7, text, text}; }
 
 TEST(StringReplyEvent, NameAndValue) {
   const StringReplyEvent csq(Line("+CSQ: 31,0\r\n"));
   EXPECT_FALSE(csq.parseFailed);
-  EXPECT_EQ(csq.kind, kEventStringReply);
+  EXPECT_EQ(csq.kind, EventKind::kStringReply);
   EXPECT_EQ(csq.code, 7);
   EXPECT_EQ(csq.name, "+CSQ");
   EXPECT_EQ(csq.text, "31,0");

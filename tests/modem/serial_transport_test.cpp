@@ -32,25 +32,29 @@ class TransportTest : public ::testing::Test {
   void Start() {
     transport_.reset();
     transport_ = std::make_unique<AsyncSerialComm>(config_, log_, [this] { return clock_.load(); });
-    for (int slot = 0; slot < kSlotCount; ++slot) transport_->SetListener(&queues_[slot], slot);
+    for (std::size_t slot = 0; slot < kListenerSlotCount; ++slot) {
+      transport_->SetListener(&queues_[slot], static_cast<ListenerSlot>(slot));
+    }
     transport_->StartReader();
   }
 
   // What the connect command does: configuring status, open, line settings, time-outs.
   bool Connect(const FakeModem& modem) {
-    transport_->SetStatus(kStatusConfiguring);
+    transport_->SetStatus(LinkStatus::kConfiguring);
     return transport_->Open(modem.SlavePath()) && transport_->Configure(115200, 0, 8, 0, 0) &&
            transport_->SetTimeouts(10, 5000, 50, 0, 0);
   }
 
-  std::optional<AsyncEvent> Next(int slot, std::chrono::milliseconds limit = 5s) {
-    return NextWithin(queues_[slot], limit);
+  ListenerQueue& Queue(ListenerSlot slot) { return queues_[static_cast<std::size_t>(slot)]; }
+
+  std::optional<AsyncEvent> Next(ListenerSlot slot, std::chrono::milliseconds limit = 5s) {
+    return NextWithin(Queue(slot), limit);
   }
 
   ConfigStore config_;
   Logger log_{"", nullptr};
   std::atomic<uint64_t> clock_{1000};
-  std::array<ListenerQueue, kSlotCount> queues_;
+  std::array<ListenerQueue, kListenerSlotCount> queues_;
   std::unique_ptr<AsyncSerialComm> transport_;
 };
 
@@ -71,10 +75,10 @@ TEST_F(TransportTest, WritesArriveByteExact) {
   EXPECT_EQ(modem.Received(), "AT+CSQ\r\ncaf\xC3\xA9\x1A" "001AAB\x1A");
 
   // One write-done event per write; the data writes carry their data.
-  EXPECT_EQ(Next(kSlotWriteDone)->bytes, "");
-  EXPECT_EQ(Next(kSlotWriteDone)->bytes, "caf\xC3\xA9");
-  const auto hex = Next(kSlotWriteDone);
-  EXPECT_EQ(hex->kind, kEventWriteDone);
+  EXPECT_EQ(Next(ListenerSlot::kWriteDone)->bytes, "");
+  EXPECT_EQ(Next(ListenerSlot::kWriteDone)->bytes, "caf\xC3\xA9");
+  const auto hex = Next(ListenerSlot::kWriteDone);
+  EXPECT_EQ(hex->kind, EventKind::kWriteDone);
   EXPECT_EQ(hex->bytes, "001AAB");
 }
 
@@ -86,23 +90,23 @@ TEST_F(TransportTest, RepliesArriveInTheirSlots) {
   ASSERT_TRUE(Connect(modem));
 
   transport_->WriteCommand("AT+CSQ\r\n");
-  EXPECT_EQ(Next(kSlotInfo)->text, "+CSQ: 31,0");
-  EXPECT_EQ(Next(kSlotOk)->kind, kEventOk);
+  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "+CSQ: 31,0");
+  EXPECT_EQ(Next(ListenerSlot::kOk)->kind, EventKind::kOk);
 
   transport_->WriteCommand("AT+CMGS=23\r\n");
-  EXPECT_EQ(Next(kSlotPrompt)->kind, kEventPrompt);  // without waiting for a line end
+  EXPECT_EQ(Next(ListenerSlot::kPrompt)->kind, EventKind::kPrompt);  // without waiting for a line end
 
   transport_->WriteCommand("AT+BAD\r\n");
-  const auto error = Next(kSlotErrors);
-  EXPECT_EQ(error->kind, kEventError);
+  const auto error = Next(ListenerSlot::kErrors);
+  EXPECT_EQ(error->kind, EventKind::kError);
   EXPECT_EQ(error->code, 100);
-  const auto cme = Next(kSlotErrors);
-  EXPECT_EQ(cme->kind, kEventFailure);
+  const auto cme = Next(ListenerSlot::kErrors);
+  EXPECT_EQ(cme->kind, EventKind::kFailure);
   EXPECT_EQ(cme->text, "SIM not inserted");
 
   modem.Send("\r\n+CMTI: \"SM\",7\r\n");
-  const auto index = Next(kSlotIncoming);
-  EXPECT_EQ(index->kind, kEventIncomingIndex);
+  const auto index = Next(ListenerSlot::kIncoming);
+  EXPECT_EQ(index->kind, EventKind::kIncomingIndex);
   EXPECT_EQ(index->text, "+CMTI: \"SM\",7");
 }
 
@@ -114,8 +118,8 @@ TEST_F(TransportTest, ReplySplitAcrossReadsIsOneLine) {
   modem.Send("Q: 31");
   std::this_thread::sleep_for(50ms);
   modem.Send(",0\r\n");
-  EXPECT_EQ(Next(kSlotInfo)->text, "+CSQ: 31,0");
-  EXPECT_FALSE(Next(kSlotInfo, 100ms));
+  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "+CSQ: 31,0");
+  EXPECT_FALSE(Next(ListenerSlot::kInfo, 100ms));
 }
 
 TEST_F(TransportTest, ReplyTimeoutOnlyWhileAwaitingAReply) {
@@ -124,23 +128,23 @@ TEST_F(TransportTest, ReplyTimeoutOnlyWhileAwaitingAReply) {
   transport_->SetReplyTimeout(150);
 
   // Silence without a command in progress is never a time-out.
-  EXPECT_FALSE(Next(kSlotErrors, 500ms));
+  EXPECT_FALSE(Next(ListenerSlot::kErrors, 500ms));
 
   // The reader sits in an unlimited wait; setting the flag must start the clock.
   transport_->WriteCommand("AT\r\n");
   transport_->SetAwaitingReply(true);
-  const auto timeout = Next(kSlotErrors, 5s);
+  const auto timeout = Next(ListenerSlot::kErrors, 5s);
   ASSERT_TRUE(timeout);
-  EXPECT_EQ(timeout->kind, kEventError);
+  EXPECT_EQ(timeout->kind, EventKind::kError);
   EXPECT_EQ(timeout->code, 0);
   EXPECT_EQ(timeout->text, "timeout");
   EXPECT_FALSE(transport_->IsAwaitingReply());
-  EXPECT_FALSE(Next(kSlotErrors, 500ms));  // exactly one
+  EXPECT_FALSE(Next(ListenerSlot::kErrors, 500ms));  // exactly one
 }
 
 TEST_F(TransportTest, OpenFailuresGiveStatusErrorAndTheirTexts) {
   EXPECT_FALSE(transport_->Open("ttyQMmissing"));
-  EXPECT_EQ(transport_->GetStatus(), kStatusError);
+  EXPECT_EQ(transport_->GetStatus(), LinkStatus::kError);
   EXPECT_EQ(transport_->LastError().code, kErrFileNotFound);
   EXPECT_EQ(transport_->PortPath(), "/dev/ttyQMmissing");
   EXPECT_EQ(PortErrorText(transport_->LastError(), "ttyQMmissing"),
@@ -156,12 +160,12 @@ TEST_F(TransportTest, OpenFailuresGiveStatusErrorAndTheirTexts) {
   ASSERT_TRUE(Connect(modem));
   AsyncSerialComm other(config_, log_);
   EXPECT_FALSE(other.Open(modem.SlavePath()));
-  EXPECT_EQ(other.GetStatus(), kStatusError);
+  EXPECT_EQ(other.GetStatus(), LinkStatus::kError);
   EXPECT_EQ(other.LastError().code, kErrAccessDenied);
 
   // Not a serial port at all.
   EXPECT_FALSE(other.Open("/dev/null"));
-  EXPECT_EQ(other.GetStatus(), kStatusError);
+  EXPECT_EQ(other.GetStatus(), LinkStatus::kError);
   EXPECT_NE(other.LastError().code, kErrNone);
 }
 
@@ -195,7 +199,7 @@ TEST_F(TransportTest, LineSettingsReachTheTerminal) {
 
   EXPECT_TRUE(transport_->Configure(9600, 0, 8, 0, 0));
   EXPECT_FALSE(transport_->Configure(9600, 0, 8, 1, 0));  // 1.5 stop bits need 5 data bits
-  EXPECT_EQ(transport_->GetStatus(), kStatusError);
+  EXPECT_EQ(transport_->GetStatus(), LinkStatus::kError);
   EXPECT_FALSE(transport_->Configure(9600, 5, 8, 0, 0));
   EXPECT_FALSE(transport_->Configure(9600, 0, 9, 0, 0));
 }
@@ -207,32 +211,32 @@ TEST_F(TransportTest, UnplugGivesOneFailureAndTheLinkComesBack) {
     modem.Send("\r\n+CSQ: 3");  // mid-reply
     std::this_thread::sleep_for(50ms);
     modem.Unplug();
-    const auto failure = Next(kSlotErrors);
+    const auto failure = Next(ListenerSlot::kErrors);
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->kind, kEventFailure);
-    EXPECT_EQ(transport_->GetStatus(), kStatusError);
+    EXPECT_EQ(failure->kind, EventKind::kFailure);
+    EXPECT_EQ(transport_->GetStatus(), LinkStatus::kError);
     EXPECT_FALSE(transport_->IsOpenSignalled());
-    EXPECT_FALSE(Next(kSlotErrors, 500ms));  // no flood
+    EXPECT_FALSE(Next(ListenerSlot::kErrors, 500ms));  // no flood
   }
   FakeModem again;
   again.OnCommand("AT\r\n", "\r\nOK\r\n");
   ASSERT_TRUE(Connect(again));
   transport_->WriteCommand("AT\r\n");
-  EXPECT_EQ(Next(kSlotOk)->text, "OK");
-  EXPECT_FALSE(Next(kSlotInfo, 100ms));  // the half line of the old port is gone
+  EXPECT_EQ(Next(ListenerSlot::kOk)->text, "OK");
+  EXPECT_FALSE(Next(ListenerSlot::kInfo, 100ms));  // the half line of the old port is gone
 }
 
 TEST_F(TransportTest, CloseStopsReadingUntilTheNextOpen) {
   FakeModem modem;
   ASSERT_TRUE(Connect(modem));
   EXPECT_TRUE(transport_->Close());
-  EXPECT_EQ(transport_->GetStatus(), kStatusDisconnected);
+  EXPECT_EQ(transport_->GetStatus(), LinkStatus::kDisconnected);
   EXPECT_FALSE(transport_->IsOpenSignalled());
   EXPECT_FALSE(transport_->WriteCommand("AT\r\n"));
   EXPECT_EQ(transport_->LastError().code, kErrInvalidHandle);
   ASSERT_TRUE(Connect(modem));
   modem.Send("\r\nRING\r\n");
-  EXPECT_EQ(Next(kSlotInfo)->text, "RING");
+  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "RING");
 }
 
 TEST_F(TransportTest, LongNoiseWithoutLineEndIsDropped) {
@@ -241,11 +245,11 @@ TEST_F(TransportTest, LongNoiseWithoutLineEndIsDropped) {
   AsyncSerialComm transport(config_, fileLog);
   ListenerQueue ok;
   ListenerQueue info;
-  transport.SetListener(&ok, kSlotOk);
-  transport.SetListener(&info, kSlotInfo);
+  transport.SetListener(&ok, ListenerSlot::kOk);
+  transport.SetListener(&info, ListenerSlot::kInfo);
   transport.StartReader();
   FakeModem modem;
-  transport.SetStatus(kStatusConfiguring);
+  transport.SetStatus(LinkStatus::kConfiguring);
   ASSERT_TRUE(transport.Open(modem.SlavePath()));
   modem.Send(std::string(70000, 'x') + "\r\nOK\r\n");
   EXPECT_TRUE(NextWithin(ok, 10s));
@@ -262,27 +266,27 @@ TEST_F(TransportTest, ByteByByteReader) {
   modem.OnCommand("AT+CGMM\r\n", "\r\nEmulator\r\n\r\nOK\r\n");
   ASSERT_TRUE(Connect(modem));
   transport_->WriteCommand("AT+CGMM\r\n");
-  EXPECT_EQ(Next(kSlotInfo)->text, "Emulator");
-  EXPECT_EQ(Next(kSlotOk)->text, "OK");
+  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "Emulator");
+  EXPECT_EQ(Next(ListenerSlot::kOk)->text, "OK");
   // The write itself and the emptied transmit buffer.
-  EXPECT_TRUE(Next(kSlotWriteDone));
-  EXPECT_TRUE(Next(kSlotWriteDone));
+  EXPECT_TRUE(Next(ListenerSlot::kWriteDone));
+  EXPECT_TRUE(Next(ListenerSlot::kWriteDone));
 }
 
 TEST_F(TransportTest, BusyStatusIsResetOnlyPastItsLimit) {
   transport_->SetReplyTimeout(10000);
-  transport_->SetStatus(kStatusBusy);
+  transport_->SetStatus(LinkStatus::kBusy);
   clock_ += 50000;
   EXPECT_FALSE(transport_->CheckBusyTimeout());  // exactly 50 s
   clock_ += 1;
   EXPECT_TRUE(transport_->CheckBusyTimeout());
-  EXPECT_EQ(transport_->GetStatus(), kStatusReady);
+  EXPECT_EQ(transport_->GetStatus(), LinkStatus::kReady);
   clock_ += 100000;
   EXPECT_FALSE(transport_->CheckBusyTimeout());  // only busy is reset
 
   // The largest timeout does not overflow the limit.
   transport_->SetReplyTimeout(0xFFFFFFFFu);
-  transport_->SetStatus(kStatusBusy);
+  transport_->SetStatus(LinkStatus::kBusy);
   clock_ += 21474836000ull;
   EXPECT_FALSE(transport_->CheckBusyTimeout());
   clock_ += 1;
@@ -308,10 +312,10 @@ TEST_F(TransportTest, ConcurrentWritesWhilePortIsReopened) {
   }
   done.store(true);
   writer.join();
-  while (queues_[kSlotOk].TryPop()) {
+  while (Queue(ListenerSlot::kOk).TryPop()) {
   }
   transport_->WriteCommand("AT\r\n");
-  EXPECT_TRUE(Next(kSlotOk));
+  EXPECT_TRUE(Next(ListenerSlot::kOk));
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST(DesktopNotifications, DeliveredOnceADaemonIsThereFailuresReportedOncePerStr
   std::vector<std::string> log;
   DesktopNotificationOptions options;
   options.busName = TestBusName();
-  options.log = [&](int, const std::string& text) {
+  options.log = [&](LogLevel, const std::string& text) {
     std::lock_guard lock(m);
     log.push_back(text);
   };

@@ -13,7 +13,7 @@ using test::TempDir;
 
 bool Logged(const ServiceResult& r, const std::string& text) {
   for (const auto& line : r.log) {
-    if (line.text == text && line.level == 2) return true;
+    if (line.text == text && line.level == LogLevel::kError) return true;
   }
   return false;
 }
