@@ -2,39 +2,25 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "app/config_locations.h"
-#include "base/config_store.h"
 #include "app/instance_names.h"
-#include "base/logger.h"
 #include "app/notifier.h"
 #include "app/status_file.h"
+#include "base/config_store.h"
+#include "base/logger.h"
+#include "gateway/driver_counters.h"
 #include "modem/async_serial_comm.h"
-#include "modem/modem_sender.h"
-#include "storage/message_rows.h"
 #include "storage/table_setup.h"
 
 namespace qm {
 
-CMainFrame::CMainFrame(DriverContext context) : context_(context) {
-  {
-    std::lock_guard lock(outboxMutex_);
-    for (const Row& row : context_.tables.outbox->SelectNotEqual(kRowIdColumn, "", 0)) {
-      dispatchList_.push_back(row[kRowIdColumn]);
-    }
-  }
-  modem_ = std::make_unique<ModemInfo>(
-      context_.config, context_.sender.Queue(),
-      [this](const std::string& title, const std::string& text) { ShowBalloon(title, text); });
+CMainFrame::CMainFrame(FrameContext context) : context_(context) {
   context_.timers.Schedule(TIMER_HOUSEKEEPING, 1000, false);
   const int polling = context_.config.GetInt("receiver.polling_time");
   if (polling > 0) SetPollingTimer(polling);
   SetStatusTimer(context_.config.GetInt("status.time"));
   SetTooltip(Title("(disconnected)"));
 }
-
-CMainFrame::~CMainFrame() = default;
 
 std::string CMainFrame::Title(std::string_view situation) const {
   std::string title(kProductTitle);
@@ -46,40 +32,57 @@ std::string CMainFrame::Title(std::string_view situation) const {
 
 void CMainFrame::PostCommand(uint32_t command) { frameCommands_.Push(command); }
 
+void CMainFrame::PostToCommandThread(uint32_t code, int32_t result) {
+  context_.commands.Push(DriverCommand(code, result));
+}
+
 int CMainFrame::RunLoop() {
   for (;;) {
     const auto command = frameCommands_.Pop();
     if (!command) continue;
     switch (*command) {
       case kFrameConnect:
-        Connect();
+        PostToCommandThread(CMD_CONNECT);
         break;
       case kFrameDisconnect:
-        Disconnect();
+        PostToCommandThread(CMD_DISCONNECT);
         break;
       case kFrameExit:
         return 0;
       default:
         // The control panel and the send dialogs have no Linux form; qmctl
         // and the automation interface take their place.
-        context_.log.Write(LogLevel::kWarning, "Command " + std::to_string(*command) + " is not available without a desktop window");
+        context_.log.Write(LogLevel::kWarning,
+                           "Command " + std::to_string(*command) + " is not available without a desktop window");
         break;
     }
   }
 }
 
-void CMainFrame::Connect() { context_.commands.Push(DriverCommand{CMD_CONNECT, 0, {}}); }
-
-void CMainFrame::Disconnect() {
-  context_.timers.Cancel(TIMER_RESET);
-  context_.timers.Cancel(TIMER_RECONNECT);
-  AbandonListing();
-  context_.sender.AbortCommand();
-  const bool closed = context_.transport.Close();
-  SetTooltip(Title(closed ? "(disconnected)" : "(error)"));
+DriverTimers::HandlerResult CMainFrame::OnTimer(uint32_t id) {
+  switch (id) {
+    case TIMER_STATUS_FILE:
+      WriteStatusFile();
+      return DriverTimers::HandlerResult::kKeep;
+    case TIMER_POLL:
+    case TIMER_RESET:
+    case TIMER_RECONNECT:
+    case TIMER_HOUSEKEEPING:
+      PostToCommandThread(CMD_TIMER, static_cast<int32_t>(id));
+      return DriverTimers::HandlerResult::kKeep;
+    case TIMER_POLL_DONE:
+    case TIMER_SEND_DELAY:
+    case TIMER_RESET_RECONNECT:
+      PostToCommandThread(CMD_TIMER, static_cast<int32_t>(id));
+      return DriverTimers::HandlerResult::kRemove;
+    default:
+      return DriverTimers::HandlerResult::kKeep;
+  }
 }
 
 void CMainFrame::SetTooltip(std::string_view text) { context_.notifier.SetTooltip(text); }
+
+void CMainFrame::ShowLinkSituation(std::string_view situation) { SetTooltip(Title(situation)); }
 
 void CMainFrame::ShowBalloon(std::string_view title, std::string_view text) {
   context_.notifier.ShowBalloon(title, text);
@@ -101,8 +104,6 @@ void CMainFrame::SetStatusTimer(int seconds) {
   }
 }
 
-void CMainFrame::SaveConfigurationQuietly() { SaveConfiguration(context_.config, context_.locations); }
-
 void CMainFrame::WriteStatusFile() {
   StatusSnapshot snapshot;
   snapshot.instance = context_.instance;
@@ -110,103 +111,10 @@ void CMainFrame::WriteStatusFile() {
   snapshot.pid = ::getpid();
   snapshot.linkState = context_.transport.GetStatus();
   snapshot.outboxRows = static_cast<std::size_t>(context_.tables.outbox->Count());
-  snapshot.failures = failureCount.load();
+  snapshot.failures = context_.counters.Failures();
   snapshot.time = LocalNow();
-  qm::WriteStatusFile(context_.config, snapshot, [this] { SaveConfigurationQuietly(); });
-}
-
-void CMainFrame::EnterConfiguring() {
-  context_.transport.SetStatus(LinkStatus::kConfiguring);
-  ReturnQueuedMessages();
-  AbandonListing();
-  const int connectTimeout = context_.config.GetInt("sender.timeout.connect");
-  const int timeout = connectTimeout != 0 ? connectTimeout : context_.config.GetInt("sender.timeout");
-  context_.transport.SetReplyTimeout(static_cast<uint32_t>(std::max(timeout, 0)));
-}
-
-void CMainFrame::LeaveConfiguring() {
-  context_.transport.Purge();
-  if (context_.transport.GetStatus() != LinkStatus::kError) context_.transport.SetStatus(LinkStatus::kReady);
-  context_.transport.SetReplyTimeout(static_cast<uint32_t>(std::max(context_.config.GetInt("sender.timeout"), 0)));
-}
-
-void CMainFrame::PostReadFailed() {
-  context_.commands.Push(DriverCommand{CMD_READ_DONE, 0, std::string("Can't read modem memory")});
-}
-
-void CMainFrame::AbandonListing() {
-  if (listing_.Get() != 0) PostReadFailed();
-  listing_.Reset();
-}
-
-std::unique_ptr<ATCommandMessage> CMainFrame::BuildListingCommand(bool /*unreadOnly*/) const { return nullptr; }
-
-bool CMainFrame::ListingCommandQueued() const {
-  bool queued = false;
-  context_.sender.Queue().ForEach([&](const std::unique_ptr<GenericMessage>& item) {
-    if (const auto* at = dynamic_cast<const ATCommandMessage*>(item.get())) {
-      queued = queued || at->Command().rfind("AT+CMGL=", 0) == 0;
-    }
-  });
-  return queued;
-}
-
-void CMainFrame::DispatchNext() {
-  // Sending from the outbox arrives with the sending pipeline; until then the
-  // rows and the dispatch list wait untouched.
-}
-
-void CMainFrame::AddToOutbox(std::unique_ptr<SMSMessage> message) {
-  if (!message) return;
-  const std::string srcPrefix = context_.config.GetString("ton_src_prefix");
-  if (!srcPrefix.empty() && message->to.compare(0, srcPrefix.size(), srcPrefix) == 0) {
-    message->to = context_.config.GetString("ton_dst_prefix") + message->to.substr(srcPrefix.size());
-  }
-  const std::string& to = message->to;
-  if (context_.config.GetInt("ton_warning") == 1 && (message->toTon == 1 || message->toTon == 2) &&
-      to.size() > 2 && to[0] == '0' && to[1] != '0') {
-    ShowBalloon("Warning", "Number '" + to +
-                               "' is in national format. SMS may not be delivered. Country code using is recommended.");
-  }
-  ReturnToOutbox(*message, false);
-}
-
-bool CMainFrame::ReturnToOutbox(const SMSMessage& message, bool front) {
-  FileDatabase& outbox = *context_.tables.outbox;
-  std::lock_guard lock(outboxMutex_);
-  Row row = MakeOutboxRow(message, outbox.NewId(), outbox.Separator());
-  const std::string id = row[kRowIdColumn];
-  outbox.Put(row);
-  if (front) {
-    dispatchList_.push_front(id);
-  } else {
-    dispatchList_.push_back(id);
-  }
-  if (outbox.Save() != 0) {
-    context_.log.Write(LogLevel::kError, "Error saving the outbox: " + outbox.LastError().text);
-    return false;
-  }
-  return true;
-}
-
-void CMainFrame::CountFailure(bool failed) {
-  int count = failureCount.load();
-  while (failed ? count < 10 : count > 0) {
-    if (failureCount.compare_exchange_weak(count, failed ? count + 1 : count - 1)) break;
-  }
-}
-
-void CMainFrame::ReturnQueuedMessages() {
-  // Messages already taken from the outbox must not be lost.
-  auto items = context_.sender.TakeAll();
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    if (auto* message = dynamic_cast<SMSMessage*>(it->get())) ReturnToOutbox(*message, true);
-  }
-}
-
-std::vector<std::string> CMainFrame::DispatchList() const {
-  std::lock_guard lock(outboxMutex_);
-  return {dispatchList_.begin(), dispatchList_.end()};
+  qm::WriteStatusFile(context_.config, snapshot,
+                      [this] { SaveConfiguration(context_.config, context_.locations); });
 }
 
 }  // namespace qm

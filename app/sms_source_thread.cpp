@@ -9,32 +9,24 @@ SMSSourceThread::~SMSSourceThread() { Stop(); }
 
 void SMSSourceThread::Start() {
   Stop();
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = false;
-  }
-  thread_ = std::thread([this] { Loop(); });
+  thread_ = std::jthread([this](std::stop_token stop) { Loop(stop); });
 }
 
-void SMSSourceThread::SignalStop() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
-}
+void SMSSourceThread::SignalStop() { thread_.request_stop(); }
 
 void SMSSourceThread::Stop() {
   SignalStop();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void SMSSourceThread::Loop() {
+void SMSSourceThread::Loop(std::stop_token stop) {
   uint32_t pass = 1;
   for (;;) {
     {
+      // The stop request ends the beat at once.
       std::unique_lock lock(mutex_);
-      if (wake_.wait_for(lock, beat_, [this] { return stop_; })) return;
+      wake_.wait_for(lock, stop, beat_, [] { return false; });
+      if (stop.stop_requested()) return;
     }
     if (fetch_) fetch_(pass);
     ++pass;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 namespace qm {
@@ -44,14 +45,13 @@ class SMSSourceThread {
   void Stop();
 
  private:
-  void Loop();
+  void Loop(std::stop_token stop);
 
   const FetchPass fetch_;
   const std::chrono::milliseconds beat_;
   std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stop_ = false;
-  std::thread thread_;
+  std::condition_variable_any wake_;
+  std::jthread thread_;  // last: stopped before the members it uses go away
 };
 
 }  // namespace qm

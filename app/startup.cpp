@@ -10,7 +10,7 @@
 #include "app/config_locations.h"
 #include "base/path_variables.h"
 #include "base/config_store.h"
-#include "app/driver_timers.h"
+#include "gateway/driver_timers.h"
 #include "app/instance_names.h"
 #include "base/logger.h"
 #include "app/main_frame.h"
@@ -18,9 +18,11 @@
 #include "app/notifier.h"
 #include "app/one_shot_actions.h"
 #include "app/port_wizard.h"
-#include "app/service_thread.h"
 #include "app/sms_source_thread.h"
 #include "gateway/command_queue_sink.h"
+#include "gateway/driver_counters.h"
+#include "gateway/gateway.h"
+#include "gateway/service_thread.h"
 #include "modem/async_serial_emulator.h"
 #include "modem/modem_probe.h"
 #include "modem/modem_sender.h"
@@ -99,7 +101,9 @@ class Driver {
   std::unique_ptr<DesktopNotifications> notifications_;
   std::unique_ptr<Notifier> notifier_;
   std::unique_ptr<DriverTimers> timers_;
+  DriverCounters counters_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<Gateway> gateway_;
   std::unique_ptr<CServiceThread> commandThread_;
   std::unique_ptr<SMSSourceThread> sourceThread_;
 };
@@ -164,8 +168,7 @@ void Driver::SaveEverything() {
   // Nothing that was handed to a thread is lost: queued results and incoming
   // messages are executed, and messages waiting for the modem go back to the
   // outbox.
-  commandThread_->DrainAtExit();
-  frame_->ReturnQueuedMessages();
+  gateway_->DrainAtExit();
   config_.SetInt("message.id", message_ids::Last());
   if (!SaveConfiguration(config_, locations_)) log_->Write(LogLevel::kError, "The configuration could not be saved");
   for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),
@@ -187,11 +190,13 @@ int Driver::Run() {
   }
   notifier_ = std::make_unique<Notifier>(log_.get(), &config_, !tray, balloons);
   timers_ = std::make_unique<DriverTimers>();
-  frame_ = std::make_unique<CMainFrame>(DriverContext{config_, locations_, *log_, tables_, *transport_, *sender_,
-                                                      commands_, *timers_, *notifier_, options_.instance,
-                                                      options_.serviceProfile});
+  frame_ = std::make_unique<CMainFrame>(FrameContext{config_, locations_, *log_, tables_, *transport_, commands_,
+                                                     *timers_, *notifier_, counters_, options_.instance,
+                                                     options_.serviceProfile});
   timers_->SetHandler([this](uint32_t id) { return frame_->OnTimer(id); });
-  commandThread_ = std::make_unique<CServiceThread>(*frame_);
+  gateway_ = std::make_unique<Gateway>(
+      GatewayContext{config_, *log_, tables_, *transport_, *sender_, commands_, *timers_, *frame_, counters_});
+  commandThread_ = std::make_unique<CServiceThread>(commands_, *gateway_);
 
   if (tray && config_.GetString("modem.port").empty()) {
     const PortWizardResult wizard = RunPortWizard(
@@ -216,7 +221,7 @@ int Driver::Run() {
     }
     if (config_.GetInt("start.connect") != 0) frame_->PostCommand(kFrameConnect);
   } else if (config_.GetInt("start.connect") != 0) {
-    commands_.Push(DriverCommand{CMD_CONNECT, 0, {}});
+    commands_.Push(DriverCommand(CMD_CONNECT));
   }
 
   const int exitCode = frame_->RunLoop();

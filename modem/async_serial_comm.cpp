@@ -54,12 +54,9 @@ AsyncSerialComm::~AsyncSerialComm() {
 // ---- reader thread control ----
 
 void AsyncSerialComm::RequestStop() {
+  // Waits on the state condition take the reader's stop token: the request
+  // ends them. A wait on the port needs its wake-up.
   reader_.request_stop();
-  {
-    std::lock_guard lock(stateMutex_);
-    stopRequested_ = true;
-  }
-  stateCv_.notify_all();
   port_.WakeReader();
 }
 
@@ -190,11 +187,6 @@ void AsyncSerialComm::ResetOpenEventIfClosed() {
   // signals under the same lock after opening) is never undone.
   std::lock_guard lock(stateMutex_);
   if (!port_.IsOpen()) openSignalled_ = false;
-}
-
-void AsyncSerialComm::WaitOpen() {
-  std::unique_lock lock(stateMutex_);
-  stateCv_.wait(lock, [&] { return openSignalled_ || stopRequested_; });
 }
 
 bool AsyncSerialComm::WaitOpen(std::stop_token stop) {

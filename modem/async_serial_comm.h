@@ -82,12 +82,10 @@ class AsyncSerialComm {
   virtual bool WriteTextData(std::string_view bytes);
   // Kept for the order of operations; does nothing.
   virtual bool Reserved(std::string_view first, std::string_view second);
-  // Blocks until the port is usable (no time limit; a stop request also ends it).
-  virtual void WaitOpen();
 
   // ---- common operations ----
 
-  // As WaitOpen, also ending when `stop` is requested; false then.
+  // Blocks until the port is usable or `stop` is requested; false then.
   bool WaitOpen(std::stop_token stop);
   bool IsOpenSignalled() const;
 
@@ -165,7 +163,6 @@ class AsyncSerialComm {
   uint64_t statusTick_ = 0;
   bool awaitingReply_ = false;
   bool openSignalled_ = false;
-  bool stopRequested_ = false;
   std::atomic<uint32_t> replyTimeoutMs_{kDefaultReplyTimeoutMs};
 
   mutable std::mutex listenerMutex_;

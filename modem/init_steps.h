@@ -1,36 +1,38 @@
-// The steps of the modem initialisation sequence and the data that drives
-// them: which probe each step waits for, which feature bits a reply sets,
-// what is assumed when a probe is skipped, and the texts shown when a step
-// fails.
+// The modem initialisation sequence as one table: a row per state, in the
+// order the modem is asked, saying what is sent on entering the state, when
+// it is skipped, what is assumed, how the replies are read and where to go
+// next. ModemInfo::ProcessEvent is the only reader of the table.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace qm {
 
-// The state names the reply the machine is waiting for.
-enum InitState : int {
-  kInitSendInit = 0,         // nothing sent yet
-  kInitAwaitInit = 1,        // "modem.init"
-  kInitAwaitPin = 2,         // AT+CPIN=
-  kInitAwaitCmeeSupport = 3, // AT+CMEE=?
-  kInitAwaitCmeeSet = 4,     // AT+CMEE=1
-  kInitAwaitCsms = 5,        // AT+CSMS=?
-  kInitAwaitCmgfSupport = 6, // AT+CMGF=?
-  kInitAwaitCnmiSupport = 7, // AT+CNMI=?
-  kInitAwaitCmgdSupport = 8, // AT+CMGD=?
-  kInitAwaitCpms = 9,        // AT+CPMS?
-  kInitAwaitCusdSupport = 10,// AT+CUSD=?
-  kInitAwaitGsn = 11,        // AT+GSN
-  kInitAwaitModel = 12,      // AT+CGMM
-  kInitAwaitSignal = 13,     // AT+CSQ
-  kInitAwaitNotify = 14,     // the notification command AT+CNMI=...
-  kInitAwaitSendMode = 15,   // AT+CMGF=0/1
-  kInitAwaitSmsc = 16,       // AT+CSCA=
-  kInitAwaitCustom = 17,     // "modem.custom_init.%d"
-  kInitReady = 18,
+// The state names the reply the sequence is waiting for; it indexes
+// kInitSteps.
+enum class InitState : int {
+  kSendInit = 0,         // nothing sent yet
+  kAwaitInit = 1,        // "modem.init"
+  kAwaitPin = 2,         // AT+CPIN=
+  kAwaitCmeeSupport = 3, // AT+CMEE=?
+  kAwaitCmeeSet = 4,     // AT+CMEE=1
+  kAwaitCsms = 5,        // AT+CSMS=?
+  kAwaitCmgfSupport = 6, // AT+CMGF=?
+  kAwaitCnmiSupport = 7, // AT+CNMI=?
+  kAwaitCmgdSupport = 8, // AT+CMGD=?
+  kAwaitCpms = 9,        // AT+CPMS?
+  kAwaitCusdSupport = 10,// AT+CUSD=?
+  kAwaitGsn = 11,        // AT+GSN
+  kAwaitModel = 12,      // AT+CGMM
+  kAwaitSignal = 13,     // AT+CSQ
+  kAwaitNotify = 14,     // the notification command AT+CNMI=...
+  kAwaitSendMode = 15,   // AT+CMGF=0/1
+  kAwaitSmsc = 16,       // AT+CSCA=
+  kAwaitCustom = 17,     // "modem.custom_init.%d"
+  kReady = 18,
 };
 
 // Check bits ("modem.checks"): a clear bit skips a probe.
@@ -72,6 +74,14 @@ enum ModemFeature : uint32_t {
   kFeatureBfr1 = 0x100000,
 };
 
+// What an unchecked capability is taken to be.
+inline constexpr uint32_t kCsmsFeatures = kFeatureCsms0 | kFeatureCsms1;
+inline constexpr uint32_t kSendModeFeatures = kFeatureTextMode | kFeaturePduMode;
+inline constexpr uint32_t kNotifyFeatures = kFeatureCnmiMode2 | kFeatureNotifyIndex | kFeatureNotifyContent;
+inline constexpr uint32_t kCmeeFeatures = kFeatureCmee0 | kFeatureCmee1 | kFeatureCmee2;
+inline constexpr uint32_t kDeleteFeatures = kFeatureDeleteFlag0 | kFeatureDeleteFlag4;
+inline constexpr uint32_t kCusdFeatures = kFeatureCusd0 | kFeatureCusd1;
+
 // Failure bits (a probe answered with an error or an unusable reply).
 enum ModemFailure : uint32_t {
   kFailureCsms = 0x1,
@@ -86,30 +96,145 @@ enum ModemFailure : uint32_t {
   kFailureGsn = 0x200,
 };
 
-// The probe waited for in `state` is not sent when `check` is clear.
-struct SkippableProbe {
-  InitState state;
-  uint32_t check;
-};
-inline constexpr SkippableProbe kSkippableProbes[] = {
-    {kInitAwaitCsms, kCheckCsms},         {kInitAwaitCmgfSupport, kCheckCmgf}, {kInitAwaitCnmiSupport, kCheckCnmi},
-    {kInitAwaitCmeeSupport, kCheckCmee},  {kInitAwaitCmgdSupport, kCheckCmgd}, {kInitAwaitCusdSupport, kCheckCusd},
-    {kInitAwaitGsn, kCheckGsn},           {kInitAwaitModel, kCheckModel},      {kInitAwaitSignal, kCheckSignal},
+// The commands that depend on the configuration or on earlier replies. An
+// empty result sends nothing.
+enum class CommandBuilder {
+  kFixed,          // the row's text
+  kInitString,     // "modem.init"
+  kPinCode,        // AT+CPIN=<"modem.pin">
+  kNumericErrors,  // AT+CMEE=1, unless the modem said it has no numeric errors
+  kNotification,   // AT+CNMI=2,... for the read mode, chosen first when features are used
+  kSendMode,       // AT+CMGF=0/1, chosen first when features are used; nothing for another mode
+  kSmsc,           // AT+CSCA="<address>"
+  kCustom,         // "modem.custom_init.%d"
 };
 
-// Entering `state` with `check` clear assumes `features`. (The states are
+struct InitCommand {
+  constexpr InitCommand(const char* fixed) : text(fixed) {}
+  constexpr InitCommand(CommandBuilder built) : builder(built) {}
+  CommandBuilder builder = CommandBuilder::kFixed;
+  std::string_view text;
+};
+
+// How the events of a step are read. An event that is no reply line ends the
+// step; for a probe an error is a failure.
+enum class ReplyHandling {
+  kNothingAwaited,  // ready
+  kAnyReply,        // errors are not reported
+  kInitEcho,        // a line echoing the init string is skipped
+  kPinError,        // an error is notified, yet is no problem of the link
+  kErrorReported,   // an error is notified as a problem
+  kCapabilities,    // probe: a list line sets the feature bits of kFeatureRules
+  kMemories,        // probe: "+CPMS:" names the three memories
+  kSerialNumber,    // probe: lines are not kept
+  kModel,           // probe: a line is the model
+  kSignal,          // probe: "+CSQ:" gives the signal strength
+};
+
+// What a probe does not count as a failure.
+enum class Tolerance {
+  kNothing,
+  kSimLoading,      // kSimLoadingErrors, given while the SIM is still loading
+  kUnparsableLine,  // a reply line that cannot be read
+};
+
+// Where the sequence goes when that depends on the configuration.
+enum class NextChoice {
+  kFixedState,          // the row's state
+  kPinOrCmeeSupport,    // "modem.use_pin"
+  kSmscOrCustom,        // an "smsc.address", else as kNextCustomOrReady
+  kNextCustomOrReady,   // the next "modem.custom_init.%d" if set, else ready
+};
+
+struct NextStep {
+  constexpr NextStep(InitState fixed) : state(fixed) {}
+  constexpr NextStep(NextChoice chosen) : choice(chosen) {}
+  InitState state = InitState::kReady;
+  NextChoice choice = NextChoice::kFixedState;
+};
+
+// Entering a state with `check` clear assumes `features`. (The states are
 // those the sequence has reached when the assumption is first needed.)
-struct AssumedFeatures {
-  InitState state;
-  uint32_t check;
-  uint32_t features;
+struct Assumption {
+  uint32_t check = 0;
+  uint32_t features = 0;
 };
-inline constexpr AssumedFeatures kAssumedFeatures[] = {
-    {kInitAwaitInit, kCheckCsms, 0x3},          {kInitAwaitPin, kCheckCsms, 0x3},
-    {kInitAwaitCsms, kCheckCmgf, 0xC},          {kInitAwaitCmgfSupport, kCheckCnmi, 0x70},
-    {kInitAwaitCnmiSupport, kCheckCmee, 0x380}, {kInitAwaitCmeeSupport, kCheckCmgd, 0xC00},
-    {kInitAwaitCpms, kCheckCusd, 0x3000},
+
+struct InitStep {
+  InitState state;        // the reply waited for
+  InitCommand command;    // sent on entering the state
+  uint32_t skipCheck;     // clear in "modem.checks": nothing is sent
+  Assumption assumed;
+  ReplyHandling reply;
+  Tolerance tolerates;
+  uint32_t failure;       // set by a failed probe
+  std::string_view text;  // notification text of an error
+  NextStep next;
 };
+
+inline constexpr std::string_view kTextModel = "While getting modem model (AT+CGMM): ";
+
+// A step that sends nothing (skipped, or nothing to send) runs at once as if
+// the modem had said OK. The enumerators are written bare inside the table
+// only, to keep a row to two lines.
+inline constexpr auto kInitSteps = [] {
+  using enum InitState;
+  using enum CommandBuilder;
+  using enum ReplyHandling;
+  using enum Tolerance;
+  using enum NextChoice;
+  return std::to_array<InitStep>({
+      // state, command, skipped by, assumed, reply, tolerates,
+      //     failure, text, next
+      {kSendInit, "", 0, {}, kAnyReply, kNothing,  // the first event starts the sequence
+        0, "", kAwaitInit},
+      {kAwaitInit, kInitString, 0, {kCheckCsms, kCsmsFeatures}, kInitEcho, kNothing,
+        0, "", kPinOrCmeeSupport},
+      {kAwaitPin, kPinCode, 0, {kCheckCsms, kCsmsFeatures}, kPinError, kNothing,
+        0, "While entering PIN code: ", kAwaitCmeeSupport},
+      {kAwaitCmeeSupport, "AT+CMEE=?\r\n", kCheckCmee, {kCheckCmgd, kDeleteFeatures}, kCapabilities, kNothing,
+        kFailureCmee, "While getting error support (AT+CMEE): ", kAwaitCmeeSet},
+      {kAwaitCmeeSet, kNumericErrors, 0, {}, kErrorReported, kNothing,
+        0, "While setting error mode (AT+CMEE): ", kAwaitCsms},
+      {kAwaitCsms, "AT+CSMS=?\r\n", kCheckCsms, {kCheckCmgf, kSendModeFeatures}, kCapabilities, kNothing,
+        kFailureCsms, "While getting SMS support (AT+CSMS): ", kAwaitCmgfSupport},
+      {kAwaitCmgfSupport, "AT+CMGF=?\r\n", kCheckCmgf, {kCheckCnmi, kNotifyFeatures}, kCapabilities, kNothing,
+        kFailureCmgf, "While getting text/PDU mode support (AT+CMGF): ", kAwaitCnmiSupport},
+      {kAwaitCnmiSupport, "AT+CNMI=?\r\n", kCheckCnmi, {kCheckCmee, kCmeeFeatures}, kCapabilities, kNothing,
+        kFailureCnmi, "While getting notification support (AT+CNMI): ", kAwaitCmgdSupport},
+      {kAwaitCmgdSupport, "AT+CMGD=?\r\n", kCheckCmgd, {}, kCapabilities, kSimLoading,
+        kFailureCmgd, "While getting deleting support (AT+CMGD): ", kAwaitCpms},
+      {kAwaitCpms, "AT+CPMS?\r\n", 0, {kCheckCusd, kCusdFeatures}, kMemories, kSimLoading,
+        kFailureCpms, "While getting modem memory types (AT+CPMS): ", kAwaitCusdSupport},
+      {kAwaitCusdSupport, "AT+CUSD=?\r\n", kCheckCusd, {}, kCapabilities, kUnparsableLine,
+        kFailureCusd, "While getting USSD support (AT+CUSD):", kAwaitGsn},
+      {kAwaitGsn, "AT+GSN\r\n", kCheckGsn, {}, kSerialNumber, kNothing,
+        kFailureGsn, kTextModel, kAwaitModel},
+      {kAwaitModel, "AT+CGMM\r\n", kCheckModel, {}, kModel, kNothing,
+        kFailureModel, kTextModel, kAwaitSignal},
+      {kAwaitSignal, "AT+CSQ\r\n", kCheckSignal, {}, kSignal, kNothing,
+        kFailureSignal, "While getting signal strength (AT+CSQ): ", kAwaitNotify},
+      {kAwaitNotify, kNotification, 0, {}, kAnyReply, kNothing,
+        0, "", kAwaitSendMode},
+      {kAwaitSendMode, kSendMode, 0, {}, kErrorReported, kNothing,
+        0, "While setting sending mode (AT+CMGF): ", kSmscOrCustom},
+      {kAwaitSmsc, kSmsc, 0, {}, kErrorReported, kNothing,
+        0, "While setting SMSC address (AT+CSCA): ", kNextCustomOrReady},
+      {kAwaitCustom, kCustom, 0, {}, kAnyReply, kNothing,
+        0, "", kNextCustomOrReady},
+      {kReady, "", 0, {}, kNothingAwaited, kNothing,
+        0, "", kReady},
+  });
+}();
+
+// The table is indexed by state.
+constexpr bool StepsFollowTheStates() {
+  for (std::size_t i = 0; i < kInitSteps.size(); ++i) {
+    if (static_cast<std::size_t>(kInitSteps[i].state) != i) return false;
+  }
+  return kInitSteps.size() == static_cast<std::size_t>(InitState::kReady) + 1;
+}
+static_assert(StepsFollowTheStates());
 
 // A capability reply in `state` listing `value` in parameter group `group`
 // sets `feature`.
@@ -120,52 +245,20 @@ struct FeatureRule {
   uint32_t feature;
 };
 inline constexpr FeatureRule kFeatureRules[] = {
-    {kInitAwaitCmeeSupport, 0, 0, kFeatureCmee0},   {kInitAwaitCmeeSupport, 0, 1, kFeatureCmee1},
-    {kInitAwaitCmeeSupport, 0, 2, kFeatureCmee2},   {kInitAwaitCsms, 0, 0, kFeatureCsms0},
-    {kInitAwaitCsms, 0, 1, kFeatureCsms1},          {kInitAwaitCmgfSupport, 0, 1, kFeatureTextMode},
-    {kInitAwaitCmgfSupport, 0, 0, kFeaturePduMode}, {kInitAwaitCnmiSupport, 0, 2, kFeatureCnmiMode2},
-    {kInitAwaitCnmiSupport, 1, 1, kFeatureNotifyIndex}, {kInitAwaitCnmiSupport, 1, 2, kFeatureNotifyContent},
-    {kInitAwaitCnmiSupport, 2, 0, kFeatureBm0},     {kInitAwaitCnmiSupport, 2, 1, kFeatureBm1},
-    {kInitAwaitCnmiSupport, 2, 2, kFeatureBm2},     {kInitAwaitCnmiSupport, 3, 1, kFeatureDs1},
-    {kInitAwaitCnmiSupport, 3, 2, kFeatureDs2},     {kInitAwaitCnmiSupport, 4, 0, kFeatureBfr0},
-    {kInitAwaitCnmiSupport, 4, 1, kFeatureBfr1},    {kInitAwaitCmgdSupport, 1, 0, kFeatureDeleteFlag0},
-    {kInitAwaitCmgdSupport, 1, 4, kFeatureDeleteFlag4}, {kInitAwaitCusdSupport, 0, 0, kFeatureCusd0},
-    {kInitAwaitCusdSupport, 0, 1, kFeatureCusd1},
+    {InitState::kAwaitCmeeSupport, 0, 0, kFeatureCmee0},    {InitState::kAwaitCmeeSupport, 0, 1, kFeatureCmee1},
+    {InitState::kAwaitCmeeSupport, 0, 2, kFeatureCmee2},    {InitState::kAwaitCsms, 0, 0, kFeatureCsms0},
+    {InitState::kAwaitCsms, 0, 1, kFeatureCsms1},           {InitState::kAwaitCmgfSupport, 0, 1, kFeatureTextMode},
+    {InitState::kAwaitCmgfSupport, 0, 0, kFeaturePduMode},  {InitState::kAwaitCnmiSupport, 0, 2, kFeatureCnmiMode2},
+    {InitState::kAwaitCnmiSupport, 1, 1, kFeatureNotifyIndex},
+    {InitState::kAwaitCnmiSupport, 1, 2, kFeatureNotifyContent},
+    {InitState::kAwaitCnmiSupport, 2, 0, kFeatureBm0},      {InitState::kAwaitCnmiSupport, 2, 1, kFeatureBm1},
+    {InitState::kAwaitCnmiSupport, 2, 2, kFeatureBm2},      {InitState::kAwaitCnmiSupport, 3, 1, kFeatureDs1},
+    {InitState::kAwaitCnmiSupport, 3, 2, kFeatureDs2},      {InitState::kAwaitCnmiSupport, 4, 0, kFeatureBfr0},
+    {InitState::kAwaitCnmiSupport, 4, 1, kFeatureBfr1},     {InitState::kAwaitCmgdSupport, 1, 0, kFeatureDeleteFlag0},
+    {InitState::kAwaitCmgdSupport, 1, 4, kFeatureDeleteFlag4}, {InitState::kAwaitCusdSupport, 0, 0, kFeatureCusd0},
+    {InitState::kAwaitCusdSupport, 0, 1, kFeatureCusd1},
 };
 
-// The capability probes answered with a list reply: what a failure sets and
-// says, and which probe comes next.
-struct ListProbe {
-  InitState state;
-  uint32_t failure;
-  std::string_view failureText;
-  bool reportsUnparsable;   // an unusable reply line counts as a failure
-  bool toleratesSimLoading; // "SM BL not ready" and a bare "ERROR" are no failure
-  std::string_view next;
-  InitState nextState;
-};
-inline constexpr ListProbe kListProbes[] = {
-    {kInitAwaitCsms, kFailureCsms, "While getting SMS support (AT+CSMS): ", true, false, "AT+CMGF=?\r\n",
-     kInitAwaitCmgfSupport},
-    {kInitAwaitCmgfSupport, kFailureCmgf, "While getting text/PDU mode support (AT+CMGF): ", true, false,
-     "AT+CNMI=?\r\n", kInitAwaitCnmiSupport},
-    {kInitAwaitCnmiSupport, kFailureCnmi, "While getting notification support (AT+CNMI): ", true, false,
-     "AT+CMGD=?\r\n", kInitAwaitCmgdSupport},
-    {kInitAwaitCmgdSupport, kFailureCmgd, "While getting deleting support (AT+CMGD): ", true, true, "AT+CPMS?\r\n",
-     kInitAwaitCpms},
-    {kInitAwaitCusdSupport, kFailureCusd, "While getting USSD support (AT+CUSD):", false, false, "AT+GSN\r\n",
-     kInitAwaitGsn},
-};
-
-// Texts of the other steps.
-inline constexpr std::string_view kTextPin = "While entering PIN code: ";
-inline constexpr std::string_view kTextCmeeSupport = "While getting error support (AT+CMEE): ";
-inline constexpr std::string_view kTextCmeeSet = "While setting error mode (AT+CMEE): ";
-inline constexpr std::string_view kTextCpms = "While getting modem memory types (AT+CPMS): ";
-inline constexpr std::string_view kTextModel = "While getting modem model (AT+CGMM): ";  // also AT+GSN
-inline constexpr std::string_view kTextSignal = "While getting signal strength (AT+CSQ): ";
-inline constexpr std::string_view kTextSendMode = "While setting sending mode (AT+CMGF): ";
-inline constexpr std::string_view kTextSmsc = "While setting SMSC address (AT+CSCA): ";
 inline constexpr std::string_view kTextInvalidReply = "Invalid modem reply (see log for details)";
 inline constexpr std::string_view kTitleProblems = "Connected, but some problems found";
 inline constexpr std::string_view kTitleConnectionFailed = "Connection failed";

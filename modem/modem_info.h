@@ -8,16 +8,13 @@
 // the ready state. No reply is fatal: errors end in a notification, a failure
 // bit or nothing, and the sequence goes on.
 //
-// Threads: Reset and ProcessEvent on the command thread only; every accessor
-// from any thread (atomics, and a lock for the texts).
+// Threads: command thread only; nothing here is locked.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "modem/async_event.h"
@@ -40,17 +37,17 @@ class ModemInfo {
   void Reset(bool useFeatures, uint32_t checks);
   // Advances the sequence with one reply event; true once it is ready.
   bool ProcessEvent(const AsyncEvent& event);
-  bool IsReady() const { return state_.load() == kInitReady; }
+  bool IsReady() const { return state_ == InitState::kReady; }
 
-  int State() const { return state_.load(); }
-  uint32_t Features() const { return features_.load(); }
-  uint32_t Failures() const { return failures_.load(); }
-  uint32_t Checks() const { return checks_.load(); }
-  int FailureCount() const { return failureCount_.load(); }
-  int SignalStrength() const { return signal_.load(); }
-  bool Problems() const { return problems_.load(); }
-  bool UseFeatures() const { return useFeatures_.load(); }
-  std::string Model() const;
+  InitState State() const { return state_; }
+  uint32_t Features() const { return features_; }
+  uint32_t Failures() const { return failures_; }
+  uint32_t Checks() const { return checks_; }
+  int FailureCount() const { return failureCount_; }
+  int SignalStrength() const { return signal_; }
+  bool Problems() const { return problems_; }
+  bool UseFeatures() const { return useFeatures_; }
+  std::string Model() const { return model_; }
   // Memory 0 reads, 1 writes and sends, 2 receives; another index is "".
   std::string Memory(int index) const;
   void SetMemory(int index, std::string name);
@@ -60,52 +57,34 @@ class ModemInfo {
   std::unique_ptr<ATCommandMessage> MakeSelectMemoryCommand() const;
 
  private:
-  // What one state handler decided.
-  struct Step {
-    bool advance = false;      // false: wait for the next event
-    InitState next = kInitSendInit;
-    std::string command;       // queued when not empty
-    bool continueNow = false;  // run the next state at once with an OK event
-  };
-  static Step Wait() { return Step{}; }
-  static Step Send(std::string command, InitState next) { return Step{true, next, std::move(command), false}; }
-  static Step Continue(InitState next) { return Step{true, next, {}, true}; }
-  static Step Finish() { return Step{true, kInitReady, {}, false}; }
-
-  Step Handle(InitState state, const AsyncEvent& event);
-  Step HandleListProbe(const ListProbe& probe, const AsyncEvent& event);
-  Step HandleCmeeSupport(const AsyncEvent& event);
-  Step HandleMemories(const AsyncEvent& event);
-  Step HandleSignal(const AsyncEvent& event);
-  Step HandleSendMode();
-  Step SmscOrCustomInit();
-  Step CustomInit();
-
-  void SetFeaturesFromList(InitState state, const AsyncEvent& event, bool* parseFailed);
-  // Notifies "<text><event text or the invalid-reply text>. " as a problem.
+  // Reads one event of the current step; true when the step is over.
+  bool HandleReply(const InitStep& step, const AsyncEvent& event);
+  void ReadReplyLine(const InitStep& step, const AsyncEvent& event);
+  InitState NextState(const InitStep& step);
+  // The command sent on entering `step`; empty for none.
+  std::string BuildCommand(const InitStep& step);
+  // Notifies "<text><event text or the invalid-reply text>. ".
   void Report(std::string_view text, const AsyncEvent* event, bool problem);
   // A probe failed: notification, failure bit, failure count.
-  void ProbeFailed(uint32_t failure, std::string_view text, const AsyncEvent* event);
-  bool IsSkipped(InitState state) const;
-  uint32_t AssumedFor(InitState state) const;
+  void ProbeFailed(const InitStep& step, const AsyncEvent* event);
   void ChooseReadMode();
   std::string NotificationCommand() const;
+  std::string SendModeCommand();
+  std::string SmscAddress() const;
 
   ConfigStore& config_;
   ModemCommandQueue& commands_;
   Notify notify_;
 
-  std::atomic<int> state_{kInitSendInit};
-  std::atomic<int> customIndex_{0};
-  std::atomic<uint32_t> checks_{kAllChecks};
-  std::atomic<uint32_t> features_{0};
-  std::atomic<uint32_t> failures_{0};
-  std::atomic<int> failureCount_{0};
-  std::atomic<int> signal_{0};
-  std::atomic<bool> useFeatures_{true};
-  std::atomic<bool> problems_{false};
-
-  mutable std::mutex textMutex_;
+  InitState state_ = InitState::kSendInit;
+  int customIndex_ = 0;
+  uint32_t checks_ = kAllChecks;
+  uint32_t features_ = 0;
+  uint32_t failures_ = 0;
+  int failureCount_ = 0;
+  int signal_ = 0;
+  bool useFeatures_ = true;
+  bool problems_ = false;
   std::string model_;
   std::array<std::string, 3> memories_;
 };

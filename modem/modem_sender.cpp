@@ -33,11 +33,9 @@ void ModemSender::Start() {
 
 void ModemSender::Stop() {
   if (!worker_.joinable()) return;
-  stopping_.store(true);
   worker_.request_stop();
   worker_.join();
   worker_ = std::jthread();
-  stopping_.store(false);
 }
 
 void ModemSender::SetMessageHandler(MessageHandler handler) {
@@ -70,14 +68,14 @@ void ModemSender::Run(std::stop_token stop) {
       queue_.PushFront(std::move(*item));
       continue;
     }
-    Execute(std::move(*item));
+    Execute(std::move(*item), stop);
   }
 }
 
-void ModemSender::Execute(std::unique_ptr<GenericMessage> item) {
+void ModemSender::Execute(std::unique_ptr<GenericMessage> item, std::stop_token stop) {
   if (!item) return;
   if (const auto* command = dynamic_cast<const ATCommandMessage*>(item.get())) {
-    ExecuteATCommand(*command);
+    ExecuteATCommand(*command, stop);
     return;
   }
   auto* sms = dynamic_cast<SMSMessage*>(item.get());
@@ -105,7 +103,7 @@ void ModemSender::PostModemEvent(const AsyncEvent& event, bool success) {
   events_.ModemReply(event, success);
 }
 
-void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {
+void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_token stop) {
   RegisterReplyQueue();
   transport_.SetAwaitingReply(true);
   if (!transport_.WriteCommand(message.Command())) {
@@ -121,7 +119,7 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message) {
   for (bool done = false; !done;) {
     std::optional<AsyncEvent> event = replies_.Pop();
     if (!event) {
-      if (stopping_.load()) break;
+      if (stop.stop_requested()) break;
       continue;  // a clear woke us
     }
     switch (event->kind) {

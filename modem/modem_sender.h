@@ -15,7 +15,6 @@
 // while the worker is not running).
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,8 +63,9 @@ class ModemSender {
   AsyncSerialComm& Transport() { return transport_; }
   ModemEventSink& Events() { return events_; }
 
-  // Writes one AT command and forwards its replies until the command ends.
-  void ExecuteATCommand(const ATCommandMessage& message);
+  // Writes one AT command and forwards its replies until the command ends
+  // (or `stop` is requested).
+  void ExecuteATCommand(const ATCommandMessage& message, std::stop_token stop = {});
   // Ends the command in progress (a kind-14 event) and marks the link
   // disconnected.
   void AbortCommand();
@@ -79,14 +79,13 @@ class ModemSender {
 
  private:
   void Run(std::stop_token stop);
-  void Execute(std::unique_ptr<GenericMessage> item);
+  void Execute(std::unique_ptr<GenericMessage> item, std::stop_token stop);
 
   AsyncSerialComm& transport_;
   ModemEventSink& events_;
   Logger& log_;
   ModemCommandQueue queue_;
   ListenerQueue replies_;
-  std::atomic<bool> stopping_{false};
 
   mutable std::mutex mutex_;
   MessageHandler handler_;

@@ -36,10 +36,6 @@ void AsyncSerialComm::StartReader() {
 
 void AsyncSerialComm::LaunchReader(std::function<void(std::stop_token)> body) {
   KillReader();
-  {
-    std::lock_guard lock(stateMutex_);
-    stopRequested_ = false;
-  }
   reader_ = std::jthread(std::move(body));
 }
 

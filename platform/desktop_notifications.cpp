@@ -59,12 +59,11 @@ class NotifyClient {
 }  // namespace
 
 DesktopNotifications::DesktopNotifications(DesktopNotificationOptions options)
-    : options_(std::move(options)), thread_([this] { Loop(); }) {}
+    : options_(std::move(options)), thread_([this](std::stop_token stop) { Loop(stop); }) {}
 
 DesktopNotifications::~DesktopNotifications() {
-  stop_.store(true);
-  queue_.Wake();
-  if (thread_.joinable()) thread_.join();
+  thread_.request_stop();
+  thread_.join();
 }
 
 bool DesktopNotifications::Send(std::string title, std::string text) {
@@ -73,11 +72,12 @@ bool DesktopNotifications::Send(std::string title, std::string text) {
   return true;
 }
 
-void DesktopNotifications::Loop() {
+void DesktopNotifications::Loop(std::stop_token stop) {
+  std::stop_callback wake(stop, [this] { queue_.Wake(); });
   NotifyClient client(options_);
-  while (!stop_.load()) {
+  while (!stop.stop_requested()) {
     std::optional<Item> item = queue_.Pop();
-    if (!item) continue;  // woken: check the stop flag
+    if (!item) continue;  // woken: check for a stop
     if (client.Notify(item->title, item->text)) {
       delivered_.fetch_add(1);
     } else {

@@ -58,14 +58,13 @@ class DesktopNotifications {
     std::string title;
     std::string text;
   };
-  void Loop();
+  void Loop(std::stop_token stop);
 
   const DesktopNotificationOptions options_;
   BlockingQueue<Item> queue_;
-  std::atomic<bool> stop_{false};
   std::atomic<uint64_t> delivered_{0};
   std::atomic<uint64_t> failed_{0};
-  std::thread thread_;
+  std::jthread thread_;  // last: stopped before the members it uses go away
 };
 
 }  // namespace qm

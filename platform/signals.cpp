@@ -47,7 +47,7 @@ SignalWatcher::SignalWatcher(std::vector<int> signals, Callback onSignal)
   int expected = -1;
   if (!g_pipe.compare_exchange_strong(expected, writeEnd_.get())) return;  // another watcher exists
 
-  thread_ = std::thread([this] { Loop(); });
+  thread_ = std::jthread([this](std::stop_token stop) { Loop(stop); });
   sigset_t unblock;
   sigemptyset(&unblock);
   ok_ = true;
@@ -72,11 +72,7 @@ SignalWatcher::~SignalWatcher() {
   g_pipe.compare_exchange_strong(mine, -1);
   for (std::size_t i = 0; i < previous_.size(); ++i) ::sigaction(signals_[i], &previous_[i], nullptr);
   if (thread_.joinable()) {
-    // Blocking write: the stop byte must get through even if the pipe is full.
-    ::fcntl(writeEnd_.get(), F_SETFL, 0);
-    const unsigned char stop = kStopByte;
-    while (::write(writeEnd_.get(), &stop, 1) < 0 && errno == EINTR) {
-    }
+    thread_.request_stop();
     thread_.join();
   }
 }
@@ -86,8 +82,16 @@ bool SignalWatcher::WaitFor(std::chrono::milliseconds timeout) {
   return received_.wait_for(lock, timeout, [this] { return last_.load() != 0; });
 }
 
-void SignalWatcher::Loop() {
-  for (;;) {
+void SignalWatcher::Loop(std::stop_token stop) {
+  // The stop request wakes the read with a byte of its own.
+  std::stop_callback wake(stop, [this] {
+    // Blocking write: the stop byte must get through even if the pipe is full.
+    ::fcntl(writeEnd_.get(), F_SETFL, 0);
+    const unsigned char stopByte = kStopByte;
+    while (::write(writeEnd_.get(), &stopByte, 1) < 0 && errno == EINTR) {
+    }
+  });
+  while (!stop.stop_requested()) {
     unsigned char b = 0;
     const ssize_t n = ::read(readEnd_.get(), &b, 1);
     if (n < 0 && errno == EINTR) continue;

@@ -56,7 +56,7 @@ class SignalWatcher {
   bool WaitFor(std::chrono::milliseconds timeout);
 
  private:
-  void Loop();
+  void Loop(std::stop_token stop);
 
   const std::vector<int> signals_;
   const Callback onSignal_;
@@ -67,7 +67,7 @@ class SignalWatcher {
   std::atomic<int> last_{0};
   std::mutex mutex_;
   std::condition_variable received_;
-  std::thread thread_;
+  std::jthread thread_;  // last: stopped before the members it uses go away
 };
 
 }  // namespace qm

@@ -1,4 +1,4 @@
-#include "app/driver_timers.h"
+#include "gateway/driver_timers.h"
 
 #include <gtest/gtest.h>
 

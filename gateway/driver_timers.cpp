@@ -1,4 +1,4 @@
-#include "app/driver_timers.h"
+#include "gateway/driver_timers.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +21,7 @@ std::string_view TimerName(uint32_t id) {
     case TIMER_SEND_DELAY: return "TIMER_SEND_DELAY";
     case TIMER_HOUSEKEEPING: return "TIMER_HOUSEKEEPING";
     case TIMER_RECONNECT: return "TIMER_RECONNECT";
+    case TIMER_RESET_RECONNECT: return "TIMER_RESET_RECONNECT";
     default: return "";
   }
 }
@@ -133,33 +134,26 @@ std::optional<uint32_t> DriverTimers::NextDueIn(uint32_t now) const {
 
 void DriverTimers::Start() {
   Stop();
-  std::lock_guard lock(mutex_);
-  stop_ = false;
-  thread_ = std::thread([this] { Loop(); });
+  thread_ = std::jthread([this](std::stop_token stop) { Loop(stop); });
 }
 
-void DriverTimers::SignalStop() {
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  wake_.notify_all();
-}
+void DriverTimers::SignalStop() { thread_.request_stop(); }
 
 void DriverTimers::Stop() {
   SignalStop();
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void DriverTimers::Loop() {
+void DriverTimers::Loop(std::stop_token stop) {
   std::unique_lock lock(mutex_);
-  while (!stop_) {
+  while (!stop.stop_requested()) {
     RunDuePassLocked(ticks_());
-    if (stop_) break;
+    if (stop.stop_requested()) break;
     const uint32_t sleep = std::min(NextDueIn(ticks_()).value_or(kMaxSleepMs), kMaxSleepMs);
     if (sleep == 0) continue;  // a handler set a timer for the next pass
     changed_ = false;
-    wake_.wait_for(lock, std::chrono::milliseconds(sleep), [this] { return stop_ || changed_; });
+    // The stop request wakes the wait.
+    wake_.wait_for(lock, stop, std::chrono::milliseconds(sleep), [this] { return changed_; });
   }
 }
 

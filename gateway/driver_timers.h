@@ -15,14 +15,15 @@
 // Threads: Schedule, Cancel, IsScheduled and IntervalOf may be called from
 // any thread, including from inside a handler (the lock is recursive). The
 // handler runs on the timer thread with the timer lock held, so a call from
-// another thread waits for a running handler to finish: a handler must never
-// wait for a thread that might be calling into the timers, must not throw,
-// and must not call SetHandler. Start, Stop and the destructor belong to the
-// owning (main) thread; SignalStop may be called from anywhere, a handler
-// included.
+// another thread waits for a running handler to finish: a handler must be
+// short (the driver's handlers only post commands), must never wait for a
+// thread that might be calling into the timers, must not throw, and must not
+// call SetHandler. Start, Stop and the destructor belong to the owning (main)
+// thread; SignalStop may be called from anywhere, a handler included.
 #pragma once
 
 #include <condition_variable>
+#include <stop_token>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -43,9 +44,10 @@ enum TimerId : uint32_t {
   TIMER_SEND_DELAY = 8,     // pacing between two sends (one-shot)
   TIMER_HOUSEKEEPING = 9,   // one-second housekeeping (periodic)
   TIMER_RECONNECT = 10,     // reconnection check (periodic)
+  TIMER_RESET_RECONNECT = 11,  // reconnect "modem.reset.sleep" ms after a reset (one-shot)
 };
 
-// "TIMER_POLL" ... for the seven ids; "" for any other.
+// "TIMER_POLL" ... for the ids above; "" for any other.
 std::string_view TimerName(uint32_t id);
 
 // The longest interval a timer takes (about 24.8 days); longer ones are cut
@@ -106,7 +108,7 @@ class DriverTimers {
   Entry* FindLocked(uint32_t id);
   const Entry* FindLocked(uint32_t id) const;
   void RunDuePassLocked(uint32_t now);
-  void Loop();
+  void Loop(std::stop_token stop);
 
   const TickSource ticks_;
   mutable std::recursive_mutex mutex_;
@@ -115,8 +117,7 @@ class DriverTimers {
   Handler handler_;
   uint64_t nextSerial_ = 1;
   bool changed_ = false;
-  bool stop_ = false;
-  std::thread thread_;
+  std::jthread thread_;  // last: stopped before the members it uses go away
 };
 
 }  // namespace qm

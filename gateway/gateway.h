@@ -1,0 +1,56 @@
+// The message flows of the driver, wired together, and the one place that
+// executes driver commands.
+//
+// The gateway owns the modem object, the outbox queue, the memory listing,
+// the connection's session and the handling of incoming messages and sending
+// outcomes. Execute runs one command to its end; the command thread
+// (CServiceThread) calls it for each command it pops, so commands never run
+// concurrently and the modem state has one owner.
+//
+// Threads: Execute and DrainAtExit on the command thread (at exit, once it
+// has stopped, on the main thread); GetOutbox's AddToOutbox and DispatchList
+// from any thread.
+#pragma once
+
+#include "gateway/driver_command.h"
+#include "gateway/gateway_context.h"
+#include "gateway/incoming_messages.h"
+#include "gateway/memory_listing.h"
+#include "gateway/modem_session.h"
+#include "gateway/outbox.h"
+#include "gateway/send_outcomes.h"
+#include "modem/modem_info.h"
+
+namespace qm {
+
+class Gateway {
+ public:
+  explicit Gateway(const GatewayContext& context);
+  Gateway(const Gateway&) = delete;
+  Gateway& operator=(const Gateway&) = delete;
+
+  void Execute(DriverCommand command);
+  // At exit: executes the queued commands that carry messages (incoming,
+  // listed, sending outcomes, source messages), so none is lost, and drops
+  // the others; then every message still waiting for the modem goes back to
+  // the outbox.
+  void DrainAtExit();
+
+  Outbox& GetOutbox() { return outbox_; }
+  const ModemInfo& Modem() const { return modem_; }
+  const MemoryListing& Listing() const { return listing_; }
+  const SendOutcomes& Outcomes() const { return outcomes_; }
+
+ private:
+  void OnTimer(uint32_t id);
+
+  GatewayContext context_;
+  ModemInfo modem_;
+  Outbox outbox_;
+  MemoryListing listing_;
+  ModemSession session_;
+  IncomingMessages incoming_;
+  SendOutcomes outcomes_;
+};
+
+}  // namespace qm

@@ -1,0 +1,104 @@
+#include "gateway/incoming_messages.h"
+
+#include "base/config_store.h"
+#include "base/logger.h"
+#include "gateway/driver_counters.h"
+#include "gateway/memory_listing.h"
+#include "modem/memory_commands.h"
+#include "modem/modem_sender.h"
+#include "modem/read_mode.h"
+#include "storage/message_rows.h"
+#include "storage/table_setup.h"
+#include "storage/text_escape.h"
+
+namespace qm {
+
+IncomingMessages::IncomingMessages(const GatewayContext& context, MemoryListing& listing)
+    : context_(context), listing_(listing) {}
+
+void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
+  const ConfigStore& config = context_.config;
+  const int mode = config.GetInt("sender.delete_mode");
+  if (mode == 1) {
+    for (int index : message.memoryIndexes) {
+      if (index >= 0) context_.sender.Push(DeleteByIndexCommand(index));
+    }
+  } else if (mode == 2) {
+    const int every = config.GetInt("sender.delete_after");
+    if (every > 0 && context_.counters.received % static_cast<uint32_t>(every) == 0) {
+      context_.sender.Push(DeleteAllCommand(config));
+    }
+  }
+}
+
+bool IncomingMessages::IsDuplicate(const SMSMessage& message) {
+  const ConfigStore& config = context_.config;
+  if (ConfiguredReadMode(config) == ReadMode::kPolling && listing_.CollectPolled(message)) return true;
+  if (config.GetInt("discard_duplicated") == 0) return false;
+  // The inbox holds an equal message: same sender, recipient and text, and a
+  // time stamp that is this message's own (a repeat of the same delivery,
+  // not a second message that happens to say the same).
+  const FileDatabase& inbox = *context_.tables.inbox;
+  const std::string sep = inbox.Separator();
+  const std::string from = EscapeFieldText(message.from, sep);
+  const std::string content = EscapeFieldText(message.body, sep);
+  const std::string to = EscapeFieldText(message.to, sep);
+  const std::string created = std::to_string(message.created);
+  const std::string timestamp = std::to_string(message.timestamp);
+  for (const Row& row : inbox.SelectMatchingAll({kInboxFromColumn, kInboxContentColumn, kInboxDestinationColumn},
+                                                {from, content, to}, 0)) {
+    if (row[kInboxFromColumn] != from || row[kInboxContentColumn] != content ||
+        row[kInboxDestinationColumn] != to) {
+      continue;  // the search ignores letter case; a duplicate does not
+    }
+    if (row[kRowTimestampColumn] == created || row[kRowTimestampColumn] == timestamp) return true;
+  }
+  return false;
+}
+
+void IncomingMessages::OnIncoming(std::unique_ptr<SMSMessage> message) {
+  Logger& log = context_.log;
+  if (message->Kind() == kKindStatusReport) {
+    // Matching reports to sent messages arrives with the delivery-report
+    // support; until then the report is logged.
+    log.Write(LogLevel::kDetail, "Status report for message reference " + std::to_string(message->reference) +
+                                     ", status " + std::to_string(static_cast<const StatusReport&>(*message).status));
+    DeleteFromModem(*message);
+    return;
+  }
+  context_.counters.received += 1;
+  log.Write(LogLevel::kDetail, "Got SMS from " + message->from);
+  if (IsDuplicate(*message)) {
+    log.Write(LogLevel::kDetail, "Duplicated SMS ignored");
+    DeleteFromModem(*message);
+    return;
+  }
+  // Incoming handlers arrive with the integration support; no handler has
+  // handled the message yet.
+  const bool handled = false;
+  if (handled && context_.config.GetInt("inbox.discard_handled") != 0) {
+    DeleteFromModem(*message);
+    return;
+  }
+  FileDatabase& inbox = *context_.tables.inbox;
+  inbox.Put(MakeInboxRow(*message, inbox.NewId(), handled, inbox.Separator()));
+  if (inbox.Save() != 0) {
+    // The row stays in memory and is written by the next save; the modem
+    // keeps its copy until then.
+    log.Write(LogLevel::kError, "Error saving the inbox: " + inbox.LastError().text);
+    return;
+  }
+  DeleteFromModem(*message);
+}
+
+void IncomingMessages::OnListedMessage(std::unique_ptr<SMSMessage> message) {
+  const ListingStep step = listing_.Step();
+  if (!IsPolling(step) && ConfiguredReadMode(context_.config) != ReadMode::kPolling) {
+    if (step == ListingStep::kReaderListing) message->flags |= 2;
+    listing_.AddListed(std::move(message));
+    return;
+  }
+  OnIncoming(std::move(message));
+}
+
+}  // namespace qm

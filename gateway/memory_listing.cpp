@@ -1,0 +1,157 @@
+#include "gateway/memory_listing.h"
+
+#include <algorithm>
+
+#include "base/config_store.h"
+#include "base/logger.h"
+#include "gateway/driver_timers.h"
+#include "gateway/user_notices.h"
+#include "modem/async_serial_comm.h"
+#include "modem/memory_commands.h"
+#include "modem/modem_info.h"
+#include "modem/modem_sender.h"
+#include "modem/read_mode.h"
+
+namespace qm {
+namespace {
+
+enum class ListingAction {
+  kNone,
+  kQueueListing,  // the storage is selected: list it
+  kReaderDone,    // the automation reader's listing is complete
+  kPollingDone,   // the polling listing is complete
+};
+
+// What an OK reply does in each step; a step not listed ignores it.
+struct ListingTransition {
+  ListingStep from;
+  ListingStep to;
+  ListingAction action;
+};
+constexpr ListingTransition kOnOk[] = {
+    {ListingStep::kReaderSelectingMemory, ListingStep::kReaderMemorySelected, ListingAction::kNone},
+    {ListingStep::kPollingSelectingMemory, ListingStep::kPollingStarted, ListingAction::kNone},
+    {ListingStep::kReaderMemorySelected, ListingStep::kReaderListing, ListingAction::kQueueListing},
+    {ListingStep::kPollingStarted, ListingStep::kPollingListing, ListingAction::kQueueListing},
+    {ListingStep::kReaderListing, ListingStep::kIdle, ListingAction::kReaderDone},
+    {ListingStep::kPollingListing, ListingStep::kPollingDone, ListingAction::kPollingDone},
+};
+
+constexpr std::string_view kAlreadyQueued = "CMGL command is already queued, new command cancelled";
+
+}  // namespace
+
+MemoryListing::MemoryListing(const GatewayContext& context, const ModemInfo& modem)
+    : context_(context), modem_(modem) {}
+
+void MemoryListing::StartPolling() {
+  if (ConfiguredReadMode(context_.config) != ReadMode::kPolling) return;
+  const LinkStatus status = context_.transport.GetStatus();
+  if (status != LinkStatus::kReady && status != LinkStatus::kBusy) return;
+  if (Running()) return;
+  auto listing = BuildListingCommand(true);
+  if (!listing) {
+    PostReadFailed();
+    return;
+  }
+  step_ = ListingStep::kPollingStarted;
+  if (modem_.Memory(0) != context_.config.GetString("receiver.polling_memory")) {
+    if (auto select = modem_.MakeSelectMemoryCommand()) {
+      context_.sender.Push(std::move(select));
+      step_ = ListingStep::kPollingSelectingMemory;
+    }
+  }
+  if (ListingCommandQueued()) {
+    context_.log.Write(LogLevel::kWarning, kAlreadyQueued);
+    step_ = ListingStep::kIdle;
+    return;
+  }
+  context_.sender.Push(std::move(listing));
+}
+
+void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
+  if (event.kind == EventKind::kError || event.kind == EventKind::kFailure) {
+    context_.notices.ShowBalloon("Error", "Serial port: " + event.text);
+    if (IsPolling(step_) && context_.config.GetInt("sender.delete_mode") == 2) {
+      context_.sender.Push(DeleteAllCommand(context_.config));
+    } else {
+      PostReadFailed();
+    }
+    step_ = ListingStep::kIdle;
+    return;
+  }
+  if (!success || event.kind != EventKind::kOk) return;
+  const auto* transition =
+      std::find_if(std::begin(kOnOk), std::end(kOnOk), [this](const ListingTransition& t) { return t.from == step_; });
+  if (transition == std::end(kOnOk)) return;
+  step_ = transition->to;
+  switch (transition->action) {
+    case ListingAction::kNone:
+      break;
+    case ListingAction::kQueueListing:
+      QueueListing();
+      break;
+    case ListingAction::kReaderDone:
+      context_.commands.Push(DriverCommand(CMD_READ_DONE));
+      break;
+    case ListingAction::kPollingDone:
+      if (context_.config.GetInt("sender.delete_mode") == 2) context_.sender.Push(DeleteAllCommand(context_.config));
+      context_.timers.Schedule(TIMER_POLL_DONE,
+                               TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500), true);
+      break;
+  }
+}
+
+void MemoryListing::QueueListing() {
+  auto command = BuildListingCommand(IsPolling(step_));
+  if (!command) {
+    PostReadFailed();
+    step_ = ListingStep::kIdle;
+  } else if (ListingCommandQueued()) {
+    context_.log.Write(LogLevel::kWarning, kAlreadyQueued);
+    step_ = ListingStep::kIdle;
+  } else {
+    context_.sender.Push(std::move(command));
+  }
+}
+
+void MemoryListing::FinishPolling() {
+  step_ = ListingStep::kIdle;
+  polled_.clear();
+}
+
+void MemoryListing::Abandon() {
+  if (Running()) PostReadFailed();
+  step_ = ListingStep::kIdle;
+  polled_.clear();
+  listed_.clear();
+}
+
+bool MemoryListing::CollectPolled(const SMSMessage& message) {
+  const bool seen =
+      std::any_of(polled_.begin(), polled_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
+  if (!seen) polled_.push_back(message.Clone());
+  return seen;
+}
+
+void MemoryListing::AddListed(std::unique_ptr<SMSMessage> message) { listed_.push_back(std::move(message)); }
+
+std::vector<std::unique_ptr<SMSMessage>> MemoryListing::TakeListed() { return std::exchange(listed_, {}); }
+
+std::unique_ptr<ATCommandMessage> MemoryListing::BuildListingCommand(bool /*unreadOnly*/) const { return nullptr; }
+
+bool MemoryListing::ListingCommandQueued() const {
+  bool queued = false;
+  context_.sender.Queue().ForEach([&](const std::unique_ptr<GenericMessage>& item) {
+    if (const auto* at = dynamic_cast<const ATCommandMessage*>(item.get())) {
+      queued = queued || at->Command().rfind("AT+CMGL=", 0) == 0;
+    }
+  });
+  return queued;
+}
+
+void MemoryListing::PostReadFailed() {
+  context_.commands.Push(DriverCommand(CMD_READ_DONE, 0, std::string("Can't read modem memory")));
+}
+
+}  // namespace qm

@@ -1,0 +1,84 @@
+// A listing of the modem memory, step by step: the polling listing that the
+// poll timer starts, and the automation reader's listing.
+//
+// A listing advances with the OK replies of the commands it queues (the
+// storage selection, then AT+CMGL); an error or time-out ends it. Polling
+// collects the messages it has seen, so that the repeats of the next
+// listings are dropped until the poll-done timer ends the round; the
+// automation reader collects the messages it is shown.
+//
+// Threads: command thread only (timers and the frame post commands to it).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "gateway/gateway_context.h"
+#include "modem/at_command_message.h"
+#include "sms/message.h"
+
+namespace qm {
+
+class ModemInfo;
+
+// The steps keep the numbers the listing has always had: bit value 8 marks a
+// polling listing.
+enum class ListingStep : int {
+  kIdle = 0,
+  kReaderSelectingMemory = 1,   // the automation reader's storage selection is queued
+  kReaderMemorySelected = 2,    // ... and answered: the listing is queued next
+  kReaderListing = 4,           // the automation reader's AT+CMGL runs
+  kPollingDone = 8,             // a polling round is complete until TIMER_POLL_DONE
+  kPollingSelectingMemory = 9,  // polling: the storage selection is queued
+  kPollingStarted = 10,         // polling: the listing is queued
+  kPollingListing = 12,         // polling: AT+CMGL runs
+};
+
+inline bool IsPolling(ListingStep step) { return (static_cast<int>(step) & 8) != 0; }
+
+class MemoryListing {
+ public:
+  MemoryListing(const GatewayContext& context, const ModemInfo& modem);
+  MemoryListing(const MemoryListing&) = delete;
+  MemoryListing& operator=(const MemoryListing&) = delete;
+
+  ListingStep Step() const { return step_; }
+  bool Running() const { return step_ != ListingStep::kIdle; }
+
+  // TIMER_POLL: starts a polling listing when none runs, the read mode is
+  // polling and the link is ready or busy.
+  void StartPolling();
+  // A reply of a command while a listing runs.
+  void OnReply(const AsyncEvent& event, bool success);
+  // TIMER_POLL_DONE: idle, and the messages collected by polling dropped.
+  void FinishPolling();
+  // Ends a listing that will not complete (connect, disconnect, configuring):
+  // idle, lists emptied, and a waiting automation reader told that the memory
+  // can't be read.
+  void Abandon();
+
+  // Polling: true when an equal message was already collected; otherwise
+  // keeps a copy of it and returns false.
+  bool CollectPolled(const SMSMessage& message);
+  // The automation reader's messages.
+  void AddListed(std::unique_ptr<SMSMessage> message);
+  std::vector<std::unique_ptr<SMSMessage>> TakeListed();
+
+ private:
+  // The command that lists the memory (unread messages only, or all); nullptr
+  // when none can be built. The memory reader is not part of this build.
+  std::unique_ptr<ATCommandMessage> BuildListingCommand(bool unreadOnly) const;
+  // True when a listing command waits in the modem command queue.
+  bool ListingCommandQueued() const;
+  // Queues the listing command, or ends the listing when none can be queued.
+  void QueueListing();
+  void PostReadFailed();
+
+  GatewayContext context_;
+  const ModemInfo& modem_;
+  ListingStep step_ = ListingStep::kIdle;
+  std::vector<std::unique_ptr<SMSMessage>> polled_;
+  std::vector<std::unique_ptr<SMSMessage>> listed_;
+};
+
+}  // namespace qm

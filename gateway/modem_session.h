@@ -1,0 +1,66 @@
+// The life of the connection to the modem: connect, the initialisation
+// sequence, disconnect, the configuring phase, the periodic reset and the
+// reconnection check. Replies of commands that arrive once the modem is ready
+// go to the memory listing while one runs; an unsolicited USSD reply is
+// shown.
+//
+// Every change of the link happens here, on the command thread: the frame's
+// Connect and Disconnect and the timers post commands instead of acting.
+//
+// Threads: command thread only.
+#pragma once
+
+#include "gateway/gateway_context.h"
+#include "gateway/request_completion.h"
+#include "modem/async_event.h"
+
+namespace qm {
+
+class MemoryListing;
+class ModemInfo;
+class Outbox;
+
+class ModemSession {
+ public:
+  ModemSession(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing, Outbox& outbox);
+  ModemSession(const ModemSession&) = delete;
+  ModemSession& operator=(const ModemSession&) = delete;
+
+  // CMD_CONNECT: opens and configures the port and starts the
+  // initialisation. `done` learns whether the port could be opened.
+  void Connect(RequestCompletion done);
+  // CMD_DISCONNECT: stops the timers of the connection, ends the command in
+  // progress and closes the port.
+  void Disconnect(RequestCompletion done);
+  // CMD_MODEM_EVENT.
+  void OnModemEvent(const AsyncEvent& event, bool success);
+
+  // TIMER_RESET: the configured reset commands, then (with
+  // "modem.reset.reconnect") a reconnection after "modem.reset.sleep" ms.
+  void ResetModem();
+  // TIMER_RECONNECT: reconnects when the link is in its error state.
+  void CheckConnection();
+  // Queues a disconnect followed by a connect, as the frame's commands do.
+  void Reconnect();
+
+  // The configuring phase: entering it marks the link configuring, takes
+  // every item out of the modem command queue (messages go back to the
+  // outbox, raw commands are dropped), ends any memory listing and switches
+  // to the connection reply timeout; leaving it purges the port and the reply
+  // queues, marks the link ready unless it failed, and restores the reply
+  // timeout.
+  void EnterConfiguring();
+  void LeaveConfiguring();
+
+ private:
+  void OnInitialised();
+  void OnUssdReply(const AsyncEvent& event);
+
+  GatewayContext context_;
+  ModemInfo& modem_;
+  MemoryListing& listing_;
+  Outbox& outbox_;
+  bool connecting_ = false;  // the initialisation sequence runs
+};
+
+}  // namespace qm

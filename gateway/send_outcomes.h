@@ -1,0 +1,41 @@
+// What happens to a message the sending worker is done with: a failed one is
+// retried through the outbox until "sender.retries" is used up, then filed in
+// "failed"; a sent one is filed in "sent". The next dispatch follows at once
+// or after "sender.delay" ms.
+//
+// Threads: command thread only.
+#pragma once
+
+#include <memory>
+
+#include "gateway/gateway_context.h"
+#include "sms/message.h"
+
+namespace qm {
+
+class Outbox;
+
+class SendOutcomes {
+ public:
+  SendOutcomes(const GatewayContext& context, Outbox& outbox);
+  SendOutcomes(const SendOutcomes&) = delete;
+  SendOutcomes& operator=(const SendOutcomes&) = delete;
+
+  // CMD_SEND_RESULT.
+  void OnSendResult(std::unique_ptr<SMSMessage> message, bool sent);
+  // TIMER_SEND_DELAY: the pause is over.
+  void OnSendDelayOver();
+
+  // Set while the pause between two sends runs.
+  bool SendDelayPending() const { return sendDelayPending_; }
+
+ private:
+  void FileMessage(const SMSMessage& message, bool sent);
+  void PaceNextSend();
+
+  GatewayContext context_;
+  Outbox& outbox_;
+  bool sendDelayPending_ = false;
+};
+
+}  // namespace qm
