@@ -18,12 +18,12 @@ IncomingMessages::IncomingMessages(const GatewayContext& context, MemoryListing&
 
 void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
   const ConfigStore& config = context_.config;
-  const int mode = config.GetInt("sender.delete_mode");
-  if (mode == 1) {
+  const DeleteMode mode = ConfiguredDeleteMode(config);
+  if (mode == DeleteMode::kLast) {
     for (int index : message.memoryIndexes) {
       if (index >= 0) context_.sender.Push(DeleteByIndexCommand(index));
     }
-  } else if (mode == 2) {
+  } else if (mode == DeleteMode::kAll) {
     const int every = config.GetInt("sender.delete_after");
     if (every > 0 && context_.counters.received % static_cast<uint32_t>(every) == 0) {
       context_.sender.Push(DeleteAllCommand(config));
@@ -94,7 +94,7 @@ void IncomingMessages::OnIncoming(std::unique_ptr<SMSMessage> message) {
 void IncomingMessages::OnListedMessage(std::unique_ptr<SMSMessage> message) {
   const ListingStep step = listing_.Step();
   if (!IsPolling(step) && ConfiguredReadMode(context_.config) != ReadMode::kPolling) {
-    if (step == ListingStep::kReaderListing) message->flags |= 2;
+    if (step == ListingStep::kReaderListing) message->flags |= kFlagListedByReader;
     listing_.AddListed(std::move(message));
     return;
   }

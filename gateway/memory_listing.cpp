@@ -72,7 +72,7 @@ void MemoryListing::StartPolling() {
 void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
   if (event.kind == EventKind::kError || event.kind == EventKind::kFailure) {
     context_.notices.ShowBalloon("Error", "Serial port: " + event.text);
-    if (IsPolling(step_) && context_.config.GetInt("sender.delete_mode") == 2) {
+    if (IsPolling(step_) && ConfiguredDeleteMode(context_.config) == DeleteMode::kAll) {
       context_.sender.Push(DeleteAllCommand(context_.config));
     } else {
       PostReadFailed();
@@ -95,7 +95,7 @@ void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
       context_.commands.Push(DriverCommand(CMD_READ_DONE));
       break;
     case ListingAction::kPollingDone:
-      if (context_.config.GetInt("sender.delete_mode") == 2) context_.sender.Push(DeleteAllCommand(context_.config));
+      if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll) context_.sender.Push(DeleteAllCommand(context_.config));
       context_.timers.Schedule(TIMER_POLL_DONE,
                                TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500), true);
       break;

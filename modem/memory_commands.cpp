@@ -6,6 +6,11 @@
 
 namespace qm {
 
+DeleteMode ConfiguredDeleteMode(const ConfigStore& config) {
+  const int value = config.GetInt("sender.delete_mode");
+  return value == 1 || value == 2 ? static_cast<DeleteMode>(value) : DeleteMode::kNone;
+}
+
 std::unique_ptr<ATCommandMessage> DeleteByIndexCommand(int index) {
   return std::make_unique<ATCommandMessage>("AT+CMGD=" + std::to_string(index) + "\r\n");
 }

@@ -9,6 +9,16 @@ namespace qm {
 
 class ConfigStore;
 
+// What is deleted from the modem once a message has been taken care of
+// ("sender.delete_mode"; any other value keeps everything).
+enum class DeleteMode : int {
+  kNone = 0,
+  kLast = 1,  // the locations the message occupied
+  kAll = 2,   // the whole memory, every "sender.delete_after" messages
+};
+
+DeleteMode ConfiguredDeleteMode(const ConfigStore& config);
+
 // "AT+CMGD=<index>\r\n".
 std::unique_ptr<ATCommandMessage> DeleteByIndexCommand(int index);
 

@@ -29,6 +29,7 @@ enum MessageKind : int {
 
 enum MessageFlags : uint32_t {
   kFlagFlash = 1,
+  kFlagListedByReader = 2,  // shown to the automation reader by its listing
   kFlagStatusReport = 4,
   kFlagDelivered = 16,
   kFlagNotDelivered = 32,
