@@ -45,10 +45,8 @@ class TransportTest : public ::testing::Test {
            transport_->SetTimeouts(10, 5000, 50, 0, 0);
   }
 
-  ListenerQueue& Queue(ListenerSlot slot) { return queues_[static_cast<std::size_t>(slot)]; }
-
   std::optional<AsyncEvent> Next(ListenerSlot slot, std::chrono::milliseconds limit = 5s) {
-    return NextWithin(Queue(slot), limit);
+    return NextWithin(queues_[static_cast<std::size_t>(slot)], limit);
   }
 
   ConfigStore config_;
@@ -58,68 +56,17 @@ class TransportTest : public ::testing::Test {
   std::unique_ptr<AsyncSerialComm> transport_;
 };
 
-TEST(PortPath, NamesAndPrefixes) {
-  EXPECT_EQ(BuildPortPath("ttyUSB0", false, "/ignored/"), "/dev/ttyUSB0");
-  EXPECT_EQ(BuildPortPath("/dev/serial/by-id/usb-x", false, ""), "/dev/serial/by-id/usb-x");
-  EXPECT_EQ(BuildPortPath("ttyUSB0", true, ""), "ttyUSB0");
-  EXPECT_EQ(BuildPortPath("USB0", true, "/dev/tty"), "/dev/ttyUSB0");
-}
-
+// Commands and message bodies reach the modem byte-exact, bodies as given or
+// in upper-case hex, each ended by Ctrl-Z; one write-done event per write.
 TEST_F(TransportTest, WritesArriveByteExact) {
   FakeModem modem;
   ASSERT_TRUE(Connect(modem));
-  ASSERT_TRUE(transport_->WriteCommand("AT+CSQ\r\n"));
+  ASSERT_TRUE(transport_->WriteCommand("AT+CMGS=23\r\n"));
   ASSERT_TRUE(transport_->WriteTextData("caf\xC3\xA9"));
   ASSERT_TRUE(transport_->WriteHexData(std::string("\x00\x1A\xAB", 3)));
   ASSERT_TRUE(modem.WaitForReceived("001AAB\x1A"));
-  EXPECT_EQ(modem.Received(), "AT+CSQ\r\ncaf\xC3\xA9\x1A" "001AAB\x1A");
-
-  // One write-done event per write; the data writes carry their data.
-  EXPECT_EQ(Next(ListenerSlot::kWriteDone)->bytes, "");
-  EXPECT_EQ(Next(ListenerSlot::kWriteDone)->bytes, "caf\xC3\xA9");
-  const auto hex = Next(ListenerSlot::kWriteDone);
-  EXPECT_EQ(hex->kind, EventKind::kWriteDone);
-  EXPECT_EQ(hex->bytes, "001AAB");
-}
-
-TEST_F(TransportTest, RepliesArriveInTheirSlots) {
-  FakeModem modem;
-  modem.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 31,0\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMGS=23\r\n", "\r\n> ");
-  modem.OnCommand("AT+BAD\r\n", "\r\nERROR\r\n\r\n+CME ERROR: 10\r\n");
-  ASSERT_TRUE(Connect(modem));
-
-  transport_->WriteCommand("AT+CSQ\r\n");
-  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "+CSQ: 31,0");
-  EXPECT_EQ(Next(ListenerSlot::kOk)->kind, EventKind::kOk);
-
-  transport_->WriteCommand("AT+CMGS=23\r\n");
-  EXPECT_EQ(Next(ListenerSlot::kPrompt)->kind, EventKind::kPrompt);  // without waiting for a line end
-
-  transport_->WriteCommand("AT+BAD\r\n");
-  const auto error = Next(ListenerSlot::kErrors);
-  EXPECT_EQ(error->kind, EventKind::kError);
-  EXPECT_EQ(error->code, 100);
-  const auto cme = Next(ListenerSlot::kErrors);
-  EXPECT_EQ(cme->kind, EventKind::kFailure);
-  EXPECT_EQ(cme->text, "SIM not inserted");
-
-  modem.Send("\r\n+CMTI: \"SM\",7\r\n");
-  const auto index = Next(ListenerSlot::kIncoming);
-  EXPECT_EQ(index->kind, EventKind::kIncomingIndex);
-  EXPECT_EQ(index->text, "+CMTI: \"SM\",7");
-}
-
-TEST_F(TransportTest, ReplySplitAcrossReadsIsOneLine) {
-  FakeModem modem;
-  ASSERT_TRUE(Connect(modem));
-  modem.Send("\r\n+CS");
-  std::this_thread::sleep_for(50ms);
-  modem.Send("Q: 31");
-  std::this_thread::sleep_for(50ms);
-  modem.Send(",0\r\n");
-  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "+CSQ: 31,0");
-  EXPECT_FALSE(Next(ListenerSlot::kInfo, 100ms));
+  EXPECT_EQ(modem.Received(), "AT+CMGS=23\r\ncaf\xC3\xA9\x1A" "001AAB\x1A");
+  for (const char* bytes : {"", "caf\xC3\xA9", "001AAB"}) EXPECT_EQ(Next(ListenerSlot::kWriteDone)->bytes, bytes);
 }
 
 TEST_F(TransportTest, ReplyTimeoutOnlyWhileAwaitingAReply) {
@@ -136,37 +83,30 @@ TEST_F(TransportTest, ReplyTimeoutOnlyWhileAwaitingAReply) {
   const auto timeout = Next(ListenerSlot::kErrors, 5s);
   ASSERT_TRUE(timeout);
   EXPECT_EQ(timeout->kind, EventKind::kError);
-  EXPECT_EQ(timeout->code, 0);
   EXPECT_EQ(timeout->text, "timeout");
   EXPECT_FALSE(transport_->IsAwaitingReply());
   EXPECT_FALSE(Next(ListenerSlot::kErrors, 500ms));  // exactly one
 }
 
-TEST_F(TransportTest, OpenFailuresGiveStatusErrorAndTheirTexts) {
+TEST_F(TransportTest, FailedOpensLeaveStatusError) {
+  EXPECT_EQ(BuildPortPath("/dev/serial/by-id/usb-x", false, ""), "/dev/serial/by-id/usb-x");
+  EXPECT_EQ(BuildPortPath("USB0", true, "/dev/tty"), "/dev/ttyUSB0");
+
   EXPECT_FALSE(transport_->Open("ttyQMmissing"));
   EXPECT_EQ(transport_->GetStatus(), LinkStatus::kError);
   EXPECT_EQ(transport_->LastError().code, kErrFileNotFound);
   EXPECT_EQ(transport_->PortPath(), "/dev/ttyQMmissing");
-  EXPECT_EQ(PortErrorText(transport_->LastError(), "ttyQMmissing"),
-            "The port 'ttyQMmissing' can't be opened.\nPlease check the serial connection.");
-
+  EXPECT_NE(PortErrorText(transport_->LastError(), "ttyQMmissing").find("'ttyQMmissing'"), std::string::npos);
   EXPECT_FALSE(transport_->Open(""));
   EXPECT_EQ(transport_->LastError().code, kErrInvalidName);
-  EXPECT_EQ(PortErrorText(transport_->LastError(), ""),
-            "The COM port is not set. Please setup COM port before connection!");
 
-  // A port another program holds.
-  FakeModem modem;
+  FakeModem modem;  // a port another program holds
   ASSERT_TRUE(Connect(modem));
   AsyncSerialComm other(config_, log_);
   EXPECT_FALSE(other.Open(modem.SlavePath()));
-  EXPECT_EQ(other.GetStatus(), LinkStatus::kError);
   EXPECT_EQ(other.LastError().code, kErrAccessDenied);
-
-  // Not a serial port at all.
-  EXPECT_FALSE(other.Open("/dev/null"));
+  EXPECT_FALSE(other.Open("/dev/null"));  // not a serial port at all
   EXPECT_EQ(other.GetStatus(), LinkStatus::kError);
-  EXPECT_NE(other.LastError().code, kErrNone);
 }
 
 TEST_F(TransportTest, LineSettingsReachTheTerminal) {
@@ -180,33 +120,30 @@ TEST_F(TransportTest, LineSettingsReachTheTerminal) {
   };
   termios tio = attributes();
   EXPECT_EQ(tio.c_lflag & (ECHO | ICANON), 0u);  // raw
-  EXPECT_EQ(tio.c_iflag & ICRNL, 0u);
-  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
 
-  ASSERT_TRUE(transport_->Configure(9600, 3, 7, 2, 1));  // mark parity, two stop bits, checked
-  tio = attributes();
   // A pseudo-terminal always reports 8 data bits without parity enabled, and
   // keeps the other bits.
+  ASSERT_TRUE(transport_->Configure(9600, 3, 7, 2, 1));  // mark parity, two stop bits, checked
+  tio = attributes();
   EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR | CSTOPB), static_cast<tcflag_t>(PARODD | CMSPAR | CSTOPB));
   EXPECT_NE(tio.c_iflag & INPCK, 0u);
   EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
-
-  ASSERT_TRUE(transport_->Configure(9600, 4, 5, 1, 0));  // space parity, 1.5 stop bits
-  tio = attributes();
-  EXPECT_EQ(tio.c_cflag & (PARODD | CMSPAR | CSTOPB), static_cast<tcflag_t>(CMSPAR | CSTOPB));
-  EXPECT_TRUE(transport_->Configure(123456, 0, 8, 0, 0));  // an odd rate
-
-  EXPECT_TRUE(transport_->Configure(9600, 0, 8, 0, 0));
-  EXPECT_FALSE(transport_->Configure(9600, 0, 8, 1, 0));  // 1.5 stop bits need 5 data bits
+  EXPECT_TRUE(transport_->Configure(123456, 0, 8, 0, 0));  // a rate without a B constant
+  EXPECT_FALSE(transport_->Configure(9600, 0, 8, 1, 0));   // 1.5 stop bits need 5 data bits
   EXPECT_EQ(transport_->GetStatus(), LinkStatus::kError);
-  EXPECT_FALSE(transport_->Configure(9600, 5, 8, 0, 0));
-  EXPECT_FALSE(transport_->Configure(9600, 0, 9, 0, 0));
 }
 
-TEST_F(TransportTest, UnplugGivesOneFailureAndTheLinkComesBack) {
+// Close and unplug each stop the reader until the next opening; an unplugged
+// port gives one failure, and a half line from it does not reach the next.
+TEST_F(TransportTest, CloseAndUnplugStopReadingUntilTheNextOpen) {
   {
     FakeModem modem;
+    ASSERT_TRUE(Connect(modem));
+    EXPECT_TRUE(transport_->Close());
+    EXPECT_EQ(transport_->GetStatus(), LinkStatus::kDisconnected);
+    EXPECT_FALSE(transport_->WriteCommand("AT\r\n"));
+    EXPECT_EQ(transport_->LastError().code, kErrInvalidHandle);
     ASSERT_TRUE(Connect(modem));
     modem.Send("\r\n+CSQ: 3");  // mid-reply
     std::this_thread::sleep_for(50ms);
@@ -223,26 +160,14 @@ TEST_F(TransportTest, UnplugGivesOneFailureAndTheLinkComesBack) {
   ASSERT_TRUE(Connect(again));
   transport_->WriteCommand("AT\r\n");
   EXPECT_EQ(Next(ListenerSlot::kOk)->text, "OK");
-  EXPECT_FALSE(Next(ListenerSlot::kInfo, 100ms));  // the half line of the old port is gone
+  EXPECT_FALSE(Next(ListenerSlot::kInfo, 100ms));
 }
 
-TEST_F(TransportTest, CloseStopsReadingUntilTheNextOpen) {
-  FakeModem modem;
-  ASSERT_TRUE(Connect(modem));
-  EXPECT_TRUE(transport_->Close());
-  EXPECT_EQ(transport_->GetStatus(), LinkStatus::kDisconnected);
-  EXPECT_FALSE(transport_->IsOpenSignalled());
-  EXPECT_FALSE(transport_->WriteCommand("AT\r\n"));
-  EXPECT_EQ(transport_->LastError().code, kErrInvalidHandle);
-  ASSERT_TRUE(Connect(modem));
-  modem.Send("\r\nRING\r\n");
-  EXPECT_EQ(Next(ListenerSlot::kInfo)->text, "RING");
-}
-
-TEST_F(TransportTest, LongNoiseWithoutLineEndIsDropped) {
+TEST(Transport, LongNoiseWithoutLineEndIsDroppedAndLogged) {
   test::TempDir dir;
+  ConfigStore config;
   Logger fileLog(dir.File("t.log"), nullptr);
-  AsyncSerialComm transport(config_, fileLog);
+  AsyncSerialComm transport(config, fileLog);
   ListenerQueue ok;
   ListenerQueue info;
   transport.SetListener(&ok, ListenerSlot::kOk);
@@ -255,8 +180,7 @@ TEST_F(TransportTest, LongNoiseWithoutLineEndIsDropped) {
   EXPECT_TRUE(NextWithin(ok, 10s));
   EXPECT_FALSE(info.TryPop());
   transport.KillReader();
-  EXPECT_NE(test::ReadFile(dir.File("t.log")).find("65535 bytes received without a line end, discarded"),
-            std::string::npos);
+  EXPECT_NE(test::ReadFile(dir.File("t.log")).find("bytes received without a line end, discarded"), std::string::npos);
 }
 
 TEST_F(TransportTest, ByteByByteReader) {
@@ -312,8 +236,7 @@ TEST_F(TransportTest, ConcurrentWritesWhilePortIsReopened) {
   }
   done.store(true);
   writer.join();
-  while (Queue(ListenerSlot::kOk).TryPop()) {
-  }
+  transport_->Purge();
   transport_->WriteCommand("AT\r\n");
   EXPECT_TRUE(Next(ListenerSlot::kOk));
 }

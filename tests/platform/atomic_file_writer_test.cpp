@@ -1,4 +1,4 @@
-// AtomicFileWriter: content streamed in pieces replaces a file whole or not at all.
+// Files are replaced whole or not at all: streamed in pieces, or written at once.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -16,7 +16,12 @@ std::size_t FilesIn(const std::string& dir) {
   return n;
 }
 
-TEST(AtomicFileWriter, ReplacesTheFileOnlyOnCommit) {
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(AtomicFileWriter, ReplacesTheFileOnlyOnCommitOrWhenWrittenAtOnce) {
   test::TempDir dir;
   const std::string path = dir.File("table.txt");
   test::WriteFile(path, "old\r\n");
@@ -30,11 +35,7 @@ TEST(AtomicFileWriter, ReplacesTheFileOnlyOnCommit) {
     ASSERT_TRUE(out.Commit());
   }
   EXPECT_EQ(test::ReadFile(path), "new content\r\n");
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);  // the old file's mode kept
-  EXPECT_EQ(FilesIn(dir.path()), 1u);
-
+  EXPECT_EQ(ModeOf(path), 0600u);  // the old file's mode kept
   {
     AtomicFileWriter abandoned;
     ASSERT_TRUE(abandoned.Open(path));
@@ -49,6 +50,15 @@ TEST(AtomicFileWriter, ReplacesTheFileOnlyOnCommit) {
   EXPECT_EQ(err.code, kErrFileNotFound);
   EXPECT_FALSE(nowhere.Write("x"));
   EXPECT_FALSE(nowhere.Commit());
+
+  // Written at once.
+  const std::string once = dir.File("f");
+  ASSERT_TRUE(WriteFileAtomically(once, "one", 0640));
+  ASSERT_TRUE(WriteFileAtomically(once, "two", 0600));  // an existing file keeps its mode
+  EXPECT_EQ(test::ReadFile(once), "two");
+  EXPECT_EQ(ModeOf(once), 0640u);
+  EXPECT_EQ(FilesIn(dir.path()), 2u);
+  EXPECT_FALSE(MakeDirectories(once + "/sub"));  // a file is in the way
 }
 
 }  // namespace

@@ -31,7 +31,9 @@ TEST(Autostart, ExecLineQuotingFollowsTheDesktopEntryFormat) {
   EXPECT_NE(MakeAutostartText({"qmdriver", {"./qmdriver", "-noicon"}, "/srv"}).find("\nExec=/"), std::string::npos);
 }
 
-TEST(Autostart, MachineFolderWhenWritableElseUser) {
+// The user folder until the machine folder is writable; names ignore case,
+// and setting changes only what differs.
+TEST(Autostart, EnableQuerySetAcrossBothFolders) {
   Folders f;
   const AutostartEntry entry{"qmdriver_4", {"/usr/bin/qmdriver", "-inst4"}, "/srv"};
   ASSERT_TRUE(AutostartEnable(entry));  // no machine folder: the user's, created on the way
@@ -42,26 +44,18 @@ TEST(Autostart, MachineFolderWhenWritableElseUser) {
   EXPECT_FALSE(AutostartQuery("qmdriver_4"));
 
   ASSERT_EQ(::mkdir(f.dir.File("machine").c_str(), 0755), 0);
-  ASSERT_TRUE(AutostartEnable(entry));
-  EXPECT_FALSE(test::FileExists(f.User("qmdriver_4.desktop")));
-  EXPECT_NE(ReadFile(f.Machine("qmdriver_4.desktop")).find("\nExec=/usr/bin/qmdriver -inst4\n"), std::string::npos);
-}
-
-TEST(Autostart, NamesIgnoreCaseSetChangesOnlyWhatDiffers) {
-  Folders f;
-  const AutostartEntry entry{"qmdriver", {"/usr/bin/qmdriver"}, "/srv"};
-  ASSERT_EQ(::mkdir(f.dir.File("machine").c_str(), 0755), 0);
-  test::WriteFile(f.Machine("QMDriver.desktop"), "[Desktop Entry]\nExec=custom\n");
-  test::WriteFile(f.Machine("qmdriver-old.desktop"), "[Desktop Entry]\n");
-  EXPECT_TRUE(AutostartQuery("qmdriver"));
+  test::WriteFile(f.Machine("QMDriver_4.desktop"), "[Desktop Entry]\nExec=custom\n");
+  test::WriteFile(f.Machine("qmdriver_4-old.desktop"), "[Desktop Entry]\n");
   EXPECT_TRUE(AutostartSet(entry, true));  // present and wanted: left as it is
-  EXPECT_EQ(ReadFile(f.Machine("QMDriver.desktop")), "[Desktop Entry]\nExec=custom\n");
+  EXPECT_EQ(ReadFile(f.Machine("QMDriver_4.desktop")), "[Desktop Entry]\nExec=custom\n");
   ASSERT_TRUE(AutostartEnable(entry));
+  EXPECT_NE(ReadFile(f.Machine("qmdriver_4.desktop")).find("\nExec=/usr/bin/qmdriver -inst4\n"), std::string::npos);
+  EXPECT_FALSE(test::FileExists(f.User("qmdriver_4.desktop")));
   EXPECT_TRUE(AutostartSet(entry, false));  // disabling clears every spelling
-  EXPECT_FALSE(AutostartQuery("qmdriver"));
-  EXPECT_TRUE(test::FileExists(f.Machine("qmdriver-old.desktop")));
-  EXPECT_TRUE(AutostartSet(entry, true));
-  EXPECT_TRUE(AutostartQuery("qmdriver"));
+  EXPECT_FALSE(AutostartQuery("qmdriver_4"));
+  EXPECT_TRUE(test::FileExists(f.Machine("qmdriver_4-old.desktop")));
+  EXPECT_TRUE(AutostartSet(entry, true));  // absent and wanted: enabled
+  EXPECT_TRUE(AutostartQuery("qmdriver_4"));
 }
 
 }  // namespace

@@ -40,25 +40,20 @@ TEST(SignalsConcurrent, TermIntAndHangupReachTheCallback) {
 }
 
 TEST(Signals, DefaultsIgnorePipeAndServiceHangupButNotChildren) {
-  const int service = test::RunInChild([] {
-    ApplySignalDefaults(false);
-    int fds[2];
-    if (::pipe(fds) != 0) return 1;
-    ::close(fds[0]);
-    if (::write(fds[1], "x", 1) != -1 || errno != EPIPE) return 2;  // no death by SIGPIPE
-    struct sigaction hup {}, chld {};
-    ::sigaction(SIGHUP, nullptr, &hup);
-    ::sigaction(SIGCHLD, nullptr, &chld);
-    return hup.sa_handler == SIG_IGN && chld.sa_handler != SIG_IGN ? 0 : 3;
-  });
-  EXPECT_EQ(service, 0);
-  const int tray = test::RunInChild([] {
-    ApplySignalDefaults(true);
-    struct sigaction hup {};
-    ::sigaction(SIGHUP, nullptr, &hup);
-    return hup.sa_handler == SIG_DFL ? 0 : 1;
-  });
-  EXPECT_EQ(tray, 0);
+  for (const bool tray : {false, true}) {
+    const int rc = test::RunInChild([tray] {
+      ApplySignalDefaults(tray);
+      int fds[2];
+      if (::pipe(fds) != 0) return 1;
+      ::close(fds[0]);
+      if (::write(fds[1], "x", 1) != -1 || errno != EPIPE) return 2;  // no death by SIGPIPE
+      struct sigaction hup {}, chld {};
+      ::sigaction(SIGHUP, nullptr, &hup);
+      ::sigaction(SIGCHLD, nullptr, &chld);
+      return hup.sa_handler == (tray ? SIG_DFL : SIG_IGN) && chld.sa_handler != SIG_IGN ? 0 : 3;
+    });
+    EXPECT_EQ(rc, 0) << (tray ? "tray" : "service");
+  }
 }
 
 }  // namespace

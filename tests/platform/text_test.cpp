@@ -14,6 +14,7 @@ TEST(Utf, RoundTripsAcrossPlanesAndReplacesInvalidInput) {
   EXPECT_EQ(wide, (std::u16string{u'A', 0xE9, 0x20AC, 0xD83D, 0xDE00}));
   EXPECT_EQ(Utf16ToUtf8(wide), text);
 
+  // Overlong, surrogate, beyond U+10FFFF, cut short, stray continuation.
   for (const std::string bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82", "\x80"}) {
     EXPECT_FALSE(IsValidUtf8(bad)) << bad;
     EXPECT_EQ(Utf8ToUtf16(bad, &ok)[0], 0xFFFD);
@@ -21,14 +22,11 @@ TEST(Utf, RoundTripsAcrossPlanesAndReplacesInvalidInput) {
   }
   EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx");
   EXPECT_EQ(SanitizeUtf8("a\xFF"), "a\xEF\xBF\xBD");
-}
 
-TEST(Utf, CodePointCountingNeverCutsASequence) {
-  const std::string text = "\xD0\x96\xD0\x96\xF0\x9F\x98\x80z";  // Ж Ж 😀 z
-  EXPECT_EQ(CountCodePoints(text), 4u);
-  EXPECT_EQ(TruncateCodePoints(text, 3), "\xD0\x96\xD0\x96\xF0\x9F\x98\x80");
-  EXPECT_EQ(TruncateCodePoints(text, 1), "\xD0\x96");
-  EXPECT_EQ(TruncateCodePoints(text, 10), text);
+  // Counting and cutting never split a sequence.
+  const std::string cyrillic = "\xD0\x96\xD0\x96\xF0\x9F\x98\x80z";  // Ж Ж 😀 z
+  EXPECT_EQ(CountCodePoints(cyrillic), 4u);
+  EXPECT_EQ(TruncateCodePoints(cyrillic, 3), "\xD0\x96\xD0\x96\xF0\x9F\x98\x80");
 }
 
 TEST(Utf, Latin1MappingRoundTripsEveryOctet) {
@@ -41,26 +39,17 @@ TEST(Utf, Latin1MappingRoundTripsEveryOctet) {
 }
 
 TEST(Utf, CaseInsensitiveComparisonsCoverCyrillicAndLatin1) {
-  EXPECT_TRUE(ContainsIgnoreCase("Hello WORLD", "o wor"));
   EXPECT_TRUE(ContainsIgnoreCase("\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2", "\xD0\xBF\xD1\x80\xD0\xB8"));
   EXPECT_TRUE(EqualsIgnoreCaseUtf8("\xC3\x89t\xC3\xA9", "\xC3\xA9T\xC3\x89"));
-  EXPECT_TRUE(ContainsIgnoreCase("anything", ""));
   EXPECT_FALSE(ContainsIgnoreCase("abc", "abd"));
-  EXPECT_TRUE(StartsWithIgnoreCase("ok\r", "OK"));
 }
 
 TEST(CodePage, ConvertsDeclaredCharsetsAndReplacesUndefinedBytes) {
-  EXPECT_EQ(CanonicalCharsetName("Windows-1251"), "CP1251");
-  EXPECT_EQ(CanonicalCharsetName("win1252"), "CP1252");
-  EXPECT_EQ(CanonicalCharsetName("iso_8859-5"), "ISO-8859-5");
-  EXPECT_EQ(CanonicalCharsetName("utf8"), "UTF-8");
-  EXPECT_EQ(ToUtf8("\xCF\xF0\xE8", "windows-1251"), "\xD0\x9F\xD1\x80\xD0\xB8");
-  EXPECT_EQ(FromUtf8("\xD0\x9F\xD1\x80\xD0\xB8", "windows-1251"), "\xCF\xF0\xE8");
-  // 0x81 is undefined in windows-1252.
-  EXPECT_EQ(ToUtf8("a\x81z", "windows-1252"), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(ToUtf8("\xCF\xF0\xE8", "Windows-1251"), "\xD0\x9F\xD1\x80\xD0\xB8");
+  EXPECT_EQ(FromUtf8("\xD0\x9F\xD1\x80\xD0\xB8", "win1251"), "\xCF\xF0\xE8");
+  EXPECT_EQ(ToUtf8("a\x81z", "windows-1252"), "a\xEF\xBF\xBDz");  // 0x81 is undefined there
   EXPECT_EQ(FromUtf8("a\xE2\x82\xAC\xD0\x96z", "iso-8859-1"), "a??z");
   EXPECT_FALSE(ToUtf8("x", "no-such-charset"));
-  EXPECT_FALSE(IsKnownCharset("no-such-charset"));
 }
 
 }  // namespace
