@@ -5,18 +5,29 @@
 namespace qm {
 namespace {
 
-TEST(MessageIds, MinusOneTakesConsecutiveIdsOthersAreKept) {
+TEST(SMSMessage, IdsDuplicatesAndValidity) {
+  // -1 takes consecutive ids from the counter; other ids are kept.
   message_ids::SetNext(100);
-  SMSMessage a("1", "2", "x");
-  SMSMessage b("1", "2", "y", -1);
+  SMSMessage a("+1", "+2", "hi");
+  SMSMessage b("+1", "+2", "hi", -1);
   EXPECT_EQ(a.id, 100);
   EXPECT_EQ(b.id, 101);
-  SMSMessage c("1", "2", "z", 57);
-  EXPECT_EQ(c.id, 57);
+  EXPECT_EQ(SMSMessage("1", "2", "z", 57).id, 57);
   EXPECT_EQ(message_ids::Last(), 101);
+
+  // Memory indexes and ids do not matter to a duplicate, the created time does.
+  b.memoryIndexes = {3, 4};
+  b.created = a.created;
+  EXPECT_TRUE(a.IsDuplicateOf(b));
+  b.created = a.created + 1;
+  EXPECT_FALSE(a.IsDuplicateOf(b));
+
+  EXPECT_EQ(a.ValiditySeconds(), 86400);
+  a.expires = a.timestamp - 1;
+  EXPECT_EQ(a.ValiditySeconds(), -1);  // an expiry in the past is negative
 }
 
-TEST(MessageSummary, CutsLongBodiesByCharacters) {
+TEST(SMSMessage, SummaryCutsLongBodiesByCharacters) {
   SMSMessage m;
   m.body = std::string(50, 'a');
   EXPECT_EQ(m.Summary(), m.body);
@@ -30,7 +41,7 @@ TEST(MessageSummary, CutsLongBodiesByCharacters) {
   EXPECT_EQ(m.Summary(), cyr.substr(0, 47 * 2) + "...");
 }
 
-TEST(MessageAutoTon, PlusEmptyAndLength) {
+TEST(SMSMessage, AutoTonByPlusAndLength) {
   SetAutoTonSettings({8, 1, 0});
   EXPECT_EQ(AutoTon("+491701234567"), 1);
   EXPECT_EQ(AutoTon(""), 0);
@@ -42,37 +53,18 @@ TEST(MessageAutoTon, PlusEmptyAndLength) {
   SetAutoTonSettings({});
 }
 
-TEST(MessageDuplicates, MemoryIndexesIgnoredCreatedCounts) {
-  SMSMessage a("+1", "+2", "hi");
-  SMSMessage b = a;
-  b.memoryIndexes = {3, 4};
-  b.id = a.id + 1;
-  EXPECT_TRUE(a.IsDuplicateOf(b));
-  b.created = a.created + 1;
-  EXPECT_FALSE(a.IsDuplicateOf(b));
-}
-
-TEST(MessageClone, KeepsClassAndFields) {
+TEST(SMSMessage, CloneKeepsClassAndFields) {
   PushMessage p("a", "b", "c", "http://x");
   std::unique_ptr<SMSMessage> copy = p.Clone();
-  EXPECT_EQ(copy->Kind(), kKindPush);
   EXPECT_EQ(copy->KindName(), "push");
   EXPECT_EQ(copy->Url(), "http://x");
-  StatusReport r("+1", "", 12, 34, 0);
-  auto rc = r.Clone();
+  auto rc = StatusReport("+1", "", 12, 34, 0).Clone();
   ASSERT_EQ(rc->Kind(), kKindStatusReport);
   EXPECT_EQ(static_cast<StatusReport&>(*rc).dischargeTime, 34u);
   EXPECT_EQ(rc->reference, 12);
   EXPECT_EQ(USSDRequest("*100#").Clone()->KindName(), "ussd");
   EXPECT_EQ(KindFromName("sr"), kKindStatusReport);
   EXPECT_EQ(KindFromName("SMS"), 0);
-}
-
-TEST(MessageValidity, ExpiryInThePastIsNegative) {
-  SMSMessage m;
-  EXPECT_EQ(m.ValiditySeconds(), 86400);
-  m.expires = m.timestamp - 1;
-  EXPECT_EQ(m.ValiditySeconds(), -1);
 }
 
 }  // namespace

@@ -21,26 +21,11 @@ namespace {
 
 using Model = std::map<std::string, Row>;
 
-const std::vector<std::string> kSentColumns = {"id",     "timestamp", "to",       "type",  "segments",
-                                               "content", "url",      "dstton",   "flags", "uniqueid",
-                                               "refid",  "source",    "validity", "custom"};
-
-// A realistic sent row (about 120 bytes).
+// A row of about 120 bytes, like a sent message.
 Row SentRow(uint32_t id) {
-  return {fmt::format("{:08x}", id),
-          std::to_string(1700000000 + id),
-          fmt::format("+4917{:08d}", id % 100000000),
-          "sms",
-          "1",
-          fmt::format("Message {} to you: meeting at {}:00, see you there.%0D%0ABye", id, id % 24),
-          "",
-          "1",
-          "4",
-          std::to_string(id),
-          std::to_string(id % 256),
-          "xml:orders",
-          "86400",
-          fmt::format("order-{}", id)};
+  return {fmt::format("{:08x}", id), fmt::format("+4917{:08d}", id % 100000000),
+          fmt::format("Message {} to you: meeting at {}:00, see you there.%0D%0ABye xml:orders order-{}", id,
+                      id % 24, id)};
 }
 
 Model ReadBack(test::TableFolder& t, const std::string& name) {
@@ -109,7 +94,7 @@ TEST(TableDurability, AFailedWriteIsReportedAndLosesNothing) {
 // torn copy of its row), never anything less.
 TEST(TableDurability, KilledWhileSavingLosesNoSavedRow) {
   test::TableFolder t;
-  t.Configure("sent", kSentColumns);
+  t.Configure("sent", test::kThreeColumns);
   {
     auto db = t.Open("sent");
     ASSERT_EQ(db->Create(), 0);
@@ -135,7 +120,7 @@ TEST(TableDurability, KilledWhileSavingLosesNoSavedRow) {
       ::close(fds[0]);
       auto db = t.Open("sent");
       if (db->Load(false) != 0) ::_exit(3);
-      for (uint32_t op = 0;; ++op) {
+      for (uint32_t op = 0; op < 1000000; ++op) {
         if (op > 0) {
           if (rewrites(op)) db->Remove(db->SelectContaining(0, "", 1).at(0)[0]);
           db->Put(SentRow(base + op));
@@ -143,6 +128,7 @@ TEST(TableDurability, KilledWhileSavingLosesNoSavedRow) {
         }
         if (::write(fds[1], &op, sizeof op) != sizeof op) ::_exit(5);
       }
+      ::_exit(6);  // never killed: the parent gave up
     }
     ::close(fds[1]);
     uint32_t acked = 0;
@@ -218,7 +204,8 @@ TEST(TableConcurrency, ConcurrentPutsSavesAndSearchesOnOneTable) {
           Row row;
           EXPECT_EQ(db->FindLastEqual(1, who, row), 1);
           EXPECT_EQ(row[1], who);
-          db->SelectContaining(2, "ROW 1", 3);
+          const std::size_t found = db->SelectContaining(2, "ROW 1", 3).size();  // "row 1", "row 10", ...
+          EXPECT_TRUE(i > 11 ? found == 3 : found <= 3) << found;
           db->Remove("not there");
           EXPECT_GE(db->Count(), i + 1);
         }
