@@ -29,7 +29,7 @@ std::string TitleSuffix(unsigned instance) {
 
 std::string InstanceLogPath(std::string_view path, unsigned instance) {
   std::string out(path);
-  if (instance == 0) return out;
+  if (instance == 0 || path.empty()) return out;  // no log stays no log
   const std::string mark = DotN(instance);
   const auto slash = path.find_last_of('/');
   const std::size_t nameLength = slash == std::string_view::npos ? path.size() : path.size() - slash - 1;

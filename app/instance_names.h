@@ -25,7 +25,8 @@ std::string TitleSuffix(unsigned instance);
 
 // The log file of instance N: ".N" goes before the last four characters (the
 // extension), unless the file name already has ".N" there. A file name too
-// short to hold a stem and a four-character extension gets ".N" appended.
+// short to hold a stem and a four-character extension gets ".N" appended; an
+// empty path (no log) stays empty.
 std::string InstanceLogPath(std::string_view path, unsigned instance);
 
 // The status file of instance N: when the path ends with "qmdriver.status",

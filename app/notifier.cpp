@@ -5,20 +5,6 @@
 #include "platform/utf.h"
 
 namespace qm {
-namespace {
-
-// A log entry stays on one line.
-std::string OneLine(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += (c == '\r' || c == '\n') ? ' ' : c;
-  }
-  return out;
-}
-
-}  // namespace
 
 Notifier::Notifier(Logger* log, const ConfigStore* config, bool serviceMode, BalloonSender sender)
     : log_(log), config_(config), serviceMode_(serviceMode), sender_(std::move(sender)) {}
@@ -30,7 +16,7 @@ void Notifier::SetTooltip(std::string_view text) {
     if (tip == tooltip_) return;
     tooltip_ = tip;
   }
-  if (log_) log_->Write(LogLevel::kDetail, "Tooltip: " + OneLine(tip));
+  if (log_) log_->Write(LogLevel::kDetail, "Tooltip: " + tip);
 }
 
 std::string Notifier::Tooltip() const {
@@ -44,7 +30,7 @@ bool Notifier::BalloonsEnabled() const {
 
 void Notifier::ShowBalloon(std::string_view title, std::string_view text) {
   if (!BalloonsEnabled()) return;
-  if (log_) log_->Write(LogLevel::kDetail, "Balloon: " + OneLine(title) + ": " + OneLine(text));
+  if (log_) log_->Write(LogLevel::kDetail, "Balloon: " + std::string(title) + ": " + std::string(text));
   if (sender_) sender_(std::string(title), std::string(text));
 }
 

@@ -35,7 +35,7 @@ class Notifier {
   void SetTooltip(std::string_view text);
   std::string Tooltip() const;
 
-  // Logs "Balloon: <title>: <text>" at level 0 (line breaks as blanks) and
+  // Logs "Balloon: <title>: <text>" at level 0 (the log keeps it on one line) and
   // hands the balloon to the sender, unless balloons are off.
   void ShowBalloon(std::string_view title, std::string_view text);
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "app/config_locations.h"
-#include "base/config_store.h"
 #include "app/instance_names.h"
 #include "app/message_box.h"
+#include "base/config_store.h"
 
 namespace qm {
 namespace {

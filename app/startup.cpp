@@ -8,19 +8,19 @@
 
 #include "app/command_line.h"
 #include "app/config_locations.h"
-#include "base/path_variables.h"
-#include "base/config_store.h"
-#include "gateway/driver_timers.h"
 #include "app/instance_names.h"
-#include "base/logger.h"
 #include "app/main_frame.h"
 #include "app/message_box.h"
 #include "app/notifier.h"
 #include "app/one_shot_actions.h"
 #include "app/port_wizard.h"
 #include "app/sms_source_thread.h"
+#include "base/config_store.h"
+#include "base/logger.h"
+#include "base/path_variables.h"
 #include "gateway/command_queue_sink.h"
 #include "gateway/driver_counters.h"
+#include "gateway/driver_timers.h"
 #include "gateway/gateway.h"
 #include "gateway/service_thread.h"
 #include "modem/async_serial_emulator.h"
@@ -31,6 +31,7 @@
 #include "platform/environment.h"
 #include "platform/file_util.h"
 #include "platform/instance_lock.h"
+#include "platform/key_store.h"
 #include "platform/serial_enum.h"
 #include "platform/signals.h"
 #include "platform/systemd_unit.h"
@@ -48,7 +49,7 @@ std::string CurrentDirectory() {
 std::unique_ptr<Logger> CreateLogger(const ConfigStore& config, unsigned instance, bool serviceProfile) {
   const std::string path =
       InstanceLogPath(ExpandPathVariables(config.GetString("logger.common"), serviceProfile), instance);
-  if (!path.empty()) MakeDirectories(DirName(path));
+  if (!path.empty()) MakeDirectories(DirName(path), 0700);
   auto log = std::make_unique<Logger>(path, &config);
   const int threshold = Logger::ThresholdForLevel(config.GetInt("logger.level"));
   if (threshold >= 0) log->SetLevel(threshold);
@@ -110,19 +111,20 @@ class Driver {
 
 bool Driver::Initialise() {
   if (!LoadConfiguration(config_, locations_)) return false;
-  MakeDirectories(locations_.userFolder);
 
   std::string error;
-  if (!InitialiseTables(config_, options_.instance, options_.serviceProfile, tables_, error)) {
+  std::vector<std::string> tableNotices;
+  if (!InitialiseTables(config_, options_.instance, options_.serviceProfile, tables_, error, &tableNotices)) {
     ShowMessageBox("Error", error);
     return false;
   }
-  message_ids::SetNext(config_.GetInt("message.id") + 1);
+  message_ids::SetNext(int64_t{config_.GetInt("message.id")} + 1);
   SetAutoTonSettings(AutoTonSettings{config_.GetInt("auto_ton.length"), config_.GetInt("auto_ton.long"),
                                      config_.GetInt("auto_ton.short")});
 
   log_ = CreateLogger(config_, options_.instance, options_.serviceProfile);
   SetMessageBoxLogger(log_.get());
+  for (const std::string& notice : tableNotices) log_->Write(LogLevel::kError, notice);
 
   if (config_.GetInt("modem.emulation") == 1) {
     transport_ = std::make_unique<AsyncSerialEmulator>(config_, *log_, modemEvents_);
@@ -173,6 +175,7 @@ void Driver::SaveEverything() {
   if (!SaveConfiguration(config_, locations_)) log_->Write(LogLevel::kError, "The configuration could not be saved");
   for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),
                               tables_.addrbook.get()}) {
+    if (table == nullptr) continue;  // an address book left out at start
     if (table->Save() != 0) {
       log_->Write(LogLevel::kError, "Error saving " + table->FileName() + ": " + table->LastError().text);
     }
@@ -240,22 +243,27 @@ int RunDriver(int argc, const char* const* argv) {
   ApplySignalDefaults(!options.service);
   const std::string programFolder = CurrentDirectory();
 
-  // One copy per instance: a second one ends at once, silently.
-  SysError lockError;
-  const std::string lockFolder = InstanceLockFolder(options.service, &lockError);
-  InstanceLock lock = lockFolder.empty() ? InstanceLock{} : InstanceLock::Acquire(lockFolder, MutexName(options.instance));
+  // One copy per instance and data: the lock lies in the folder of the
+  // instance's tables and configuration, so every way of starting the driver
+  // on the same data (session or service, with or without a runtime folder)
+  // meets it. A second copy ends at once, silently.
+  const ConfigLocations locations = MakeConfigLocations(options.instance, programFolder, options.serviceProfile);
+  SysError folderError;
+  if (!MakeDirectories(locations.userFolder, 0700, &folderError)) {
+    ShowMessageBox("Error", "Error creating directory " + locations.userFolder + ": " + folderError.text);
+    return 0;
+  }
+  InstanceLock lock = InstanceLock::Acquire(locations.userFolder, MutexName(options.instance));
   if (lock.status() == InstanceLock::Status::kAlreadyRunning) return 0;
   if (lock.status() != InstanceLock::Status::kAcquired) {
-    const SysError& e = lockFolder.empty() ? lockError : lock.Error();
-    ShowMessageBox("Error", "The instance lock " + (lock.Path().empty() ? lockFolder : lock.Path()) +
-                                " can't be created: " + e.text);
+    ShowMessageBox("Error", "The instance lock " + lock.Path() + " can't be created: " + lock.Error().text);
     return 0;
   }
 
   if (options.exitSwitch != ExitSwitch::kNone) {
     return RunExitSwitch(options, programFolder);
   }
-  if (options.cfgService && !MakeDirectories(ServiceHome(), 0755)) {
+  if (options.cfgService && !OpenKeyRoot(KeyRoot::kServiceAccount)) {
     ShowMessageBox("Error", "Can't open system user key");
   }
 

@@ -3,9 +3,9 @@
 #include <fmt/format.h>
 
 #include "app/config_locations.h"
-#include "base/path_variables.h"
-#include "base/config_store.h"
 #include "app/instance_names.h"
+#include "base/config_store.h"
+#include "base/path_variables.h"
 #include "platform/file_util.h"
 
 namespace qm {
@@ -29,7 +29,7 @@ bool WriteStatusFile(ConfigStore& config, const StatusSnapshot& snapshot,
   }
   const std::string line = FormatStatusLine(snapshot, config.GetString("modem.port"));
   // A new file renamed over the old one: a reader sees the old line or the new one.
-  return WriteFileAtomically(ExpandPathVariables(path, snapshot.serviceProfile), line, 0644);
+  return WriteFileAtomically(ExpandPathVariables(path, snapshot.serviceProfile), line, 0600);
 }
 
 }  // namespace qm

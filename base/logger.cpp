@@ -17,7 +17,16 @@ namespace {
 int OpenLog(const std::string& path, bool truncate) {
   if (path.empty()) return -1;
   const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (truncate ? O_TRUNC : 0);
-  return ::open(path.c_str(), flags, 0644);
+  return ::open(path.c_str(), flags, 0600);  // messages and numbers are nobody else's business
+}
+
+// A log entry stays on one line: line breaks inside a text become blanks.
+void AppendOneLine(std::string& out, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += (c == '\r' || c == '\n') ? ' ' : c;
+  }
 }
 
 }  // namespace
@@ -51,7 +60,7 @@ void Logger::Write(LogLevel level, std::string_view text) {
   const LocalTime t = LocalNow();
   std::string line = FormatPrefix(t.day, t.month, t.year, t.hour, t.minute, t.second, t.millisecond,
                                   CurrentThreadId());
-  line.append(text);
+  AppendOneLine(line, text);
   line.append("\r\n");
 
   std::lock_guard lock(mutex_);

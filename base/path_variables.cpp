@@ -1,6 +1,7 @@
 #include "base/path_variables.h"
 
 #include "platform/environment.h"
+#include "platform/utf.h"
 
 namespace qm {
 
@@ -18,7 +19,7 @@ std::string ExpandPathVariables(std::string_view text, bool useServiceProfile) {
     if (close == std::string::npos) break;
     const std::string name = out.substr(open + 1, close - open - 1);
     std::string value;
-    if (useServiceProfile && name == "appdata") {
+    if (useServiceProfile && EqualsIgnoreCase(name, "appdata")) {
       value = ServiceHome();
     } else if (auto v = LookupVariable(name)) {
       value = *v;

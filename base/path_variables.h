@@ -7,8 +7,9 @@
 namespace qm {
 
 // Replaces "%name%" references left to right with the variable's value; "%%"
-// stays as it is; an undefined variable disappears. With `useServiceProfile`
-// the name "appdata" means the service account's folder. Any thread.
+// stays as it is; an undefined variable disappears. Names are matched
+// ignoring case. With `useServiceProfile` the name "appdata" means the
+// service account's folder. Any thread.
 std::string ExpandPathVariables(std::string_view text, bool useServiceProfile);
 
 }  // namespace qm

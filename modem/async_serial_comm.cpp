@@ -6,6 +6,7 @@
 
 #include "base/config_store.h"
 #include "base/logger.h"
+#include "modem/pin_mask.h"
 #include "platform/utf.h"
 #include "sms/hex.h"
 
@@ -119,7 +120,7 @@ bool AsyncSerialComm::SetTimeouts(uint32_t writeMultiplier, uint32_t writeConsta
 
 void AsyncSerialComm::LogSent(std::string_view bytes, bool removeLineEnds) {
   const std::string text = removeLineEnds ? RemoveCrLf(bytes) : std::string(bytes);
-  log_.Write(LogLevel::kDetail, "Sent: " + SanitizeUtf8(text));
+  log_.Write(LogLevel::kDetail, "Sent: " + MaskPin(SanitizeUtf8(text)));
 }
 
 void AsyncSerialComm::WriteDone(std::string bytes) {

@@ -6,8 +6,8 @@
 #include "base/logger.h"
 #include "modem/emulator_replies.h"
 #include "platform/utf.h"
-#include "sms/pdu_decoder.h"
 #include "sms/hex.h"
+#include "sms/pdu_decoder.h"
 
 namespace qm {
 

@@ -2,6 +2,7 @@
 
 #include "base/logger.h"
 #include "modem/async_serial_comm.h"
+#include "modem/pin_mask.h"
 
 namespace qm {
 namespace {
@@ -149,7 +150,7 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
         done = true;
         break;
       case EventKind::kInfo:
-        log_.Write(LogLevel::kDetail, "Received: " + event->text);
+        log_.Write(LogLevel::kDetail, "Received: " + MaskPin(event->text));
         PostModemEvent(*event, true);
         break;
       case EventKind::kAbort:

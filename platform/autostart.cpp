@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "platform/environment.h"
 #include "platform/file_util.h"
@@ -42,8 +44,40 @@ std::string EscapeValue(std::string_view text) {
   return out;
 }
 
-bool WriteEntry(const std::string& folder, const std::string& appName, const std::string& text) {
-  return WriteFileAtomically(folder + "/" + appName + std::string(kSuffix), text, 0644);
+bool WriteEntry(const std::string& folder, const std::string& fileName, const std::string& text) {
+  return WriteFileAtomically(folder + "/" + fileName, text, 0644);
+}
+
+// An entry with "Hidden=true" counts as deleted.
+bool IsHidden(const std::string& path) {
+  const auto text = ReadWholeFile(path);
+  if (!text) return false;
+  std::size_t start = 0;
+  while (start < text->size()) {
+    std::size_t end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    std::string_view line(text->data() + start, end - start);
+    start = end + 1;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos || TrimBlanks(line.substr(0, eq)) != "Hidden") continue;
+    return EqualsIgnoreCase(TrimBlanks(line.substr(eq + 1)), "true");
+  }
+  return false;
+}
+
+// True when one of the folder's entries of that name is there and not hidden;
+// nullopt when the folder has none.
+std::optional<bool> EnabledIn(const std::string& folder, const std::string& appName) {
+  const std::vector<std::string> names = MatchingEntries(folder, appName);
+  if (names.empty()) return std::nullopt;
+  for (const std::string& name : names) {
+    if (!IsHidden(folder + "/" + name)) return true;
+  }
+  return false;
+}
+
+void RemoveEntries(const std::string& folder, const std::string& appName) {
+  for (const std::string& name : MatchingEntries(folder, appName)) ::unlink((folder + "/" + name).c_str());
 }
 
 }  // namespace
@@ -92,21 +126,33 @@ std::string MakeAutostartText(const AutostartEntry& entry) {
 }
 
 bool AutostartQuery(const std::string& appName) {
-  return !MatchingEntries(AutostartMachineFolder(), appName).empty() ||
-         !MatchingEntries(AutostartUserFolder(), appName).empty();
+  // The user's entry of a name overrides the machine's.
+  if (const auto user = EnabledIn(AutostartUserFolder(), appName)) return *user;
+  return EnabledIn(AutostartMachineFolder(), appName).value_or(false);
 }
 
 bool AutostartEnable(const AutostartEntry& entry) {
   const std::string text = MakeAutostartText(entry);
+  const std::string fileName = entry.appName + std::string(kSuffix);
   const std::string machine = AutostartMachineFolder();
-  if (::access(machine.c_str(), W_OK | X_OK) == 0 && WriteEntry(machine, entry.appName, text)) return true;
   const std::string user = AutostartUserFolder();
-  return MakeDirectories(user, 0700) && WriteEntry(user, entry.appName, text);
+  // A user entry (a "Hidden" override among them) would override the new one.
+  RemoveEntries(user, entry.appName);
+  if (::access(machine.c_str(), W_OK | X_OK) == 0 && WriteEntry(machine, fileName, text)) return true;
+  return MakeDirectories(user, 0700) && WriteEntry(user, fileName, text);
 }
 
 void AutostartDisable(const std::string& appName) {
-  for (const std::string& folder : {AutostartMachineFolder(), AutostartUserFolder()}) {
-    for (const std::string& name : MatchingEntries(folder, appName)) ::unlink((folder + "/" + name).c_str());
+  const std::string machine = AutostartMachineFolder();
+  const std::string user = AutostartUserFolder();
+  RemoveEntries(user, appName);
+  for (const std::string& name : MatchingEntries(machine, appName)) {
+    if (::unlink((machine + "/" + name).c_str()) == 0 || errno == ENOENT) continue;
+    // An entry for every user that this user may not remove is switched off
+    // for this user alone, as the desktop does it.
+    if (MakeDirectories(user, 0700)) {
+      WriteEntry(user, name, "[Desktop Entry]\nType=Application\nName=" + EscapeValue(appName) + "\nHidden=true\n");
+    }
   }
 }
 

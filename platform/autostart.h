@@ -19,15 +19,19 @@ struct AutostartEntry {
   std::string programFolder;             // the folder the driver starts in
 };
 
-// True when either folder holds an entry of that name.
+// True when the entry of that name is on: the user's entry overrides the
+// machine's, and an entry with "Hidden=true" counts as none.
 bool AutostartQuery(const std::string& appName);
 
 // Writes the entry into the machine folder when it is writable, else into the
-// user folder (created when missing). The program piece of the command line
-// becomes this executable's absolute path when it is not absolute already.
+// user folder (created when missing); a user entry that would override it
+// goes. The program piece of the command line becomes this executable's
+// absolute path when it is not absolute already.
 bool AutostartEnable(const AutostartEntry& entry);
 
-// Removes the entry from both folders (whatever the case of its name).
+// Removes the entry from both folders (whatever the case of its name); a
+// machine entry this user may not remove gets the user's "Hidden=true"
+// override instead.
 void AutostartDisable(const std::string& appName);
 
 // Enables when wanted and absent, disables when present and not wanted.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <vector>
 
 #include "platform/unique_fd.h"
@@ -41,41 +42,22 @@ void SyncDirectory(const std::string& dir) {
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode, SysError* err) {
-  auto fail = [&](int e) {
-    if (err) *err = SysErrorFromErrno(e);
-    return false;
-  };
-  if (path.empty()) {
-    if (err) *err = SysError{kErrInvalidName, ErrorStr(kErrInvalidName)};
-    return false;
-  }
-  struct stat old {};
-  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
+  AtomicFileWriter out;
+  return out.Open(path, mode, err) && out.Write(data, err) && out.Commit(err);
+}
 
-  const std::string dir = DirName(path);
-  std::string tmpl = path + ".tmpXXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (!fd) return fail(errno);
-  const std::string tmp(name.data());
-
-  bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), data) && ::fsync(fd.get()) == 0;
-  int saved = errno;
-  if (ok && !fd.Close()) {
-    ok = false;
-    saved = errno;
+std::string ResolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlink(current.c_str(), target.data(), target.size() - 1);
+    if (n <= 0) return current;
+    std::string next(target.data(), static_cast<std::size_t>(n));
+    current = next.front() == '/' ? next : DirName(current) + "/" + next;
   }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return fail(saved);
-  }
-  SyncDirectory(dir);
-  return true;
+  return current;
 }
 
 AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
@@ -94,9 +76,11 @@ bool AtomicFileWriter::Open(const std::string& path, mode_t mode, SysError* err)
     if (err) *err = SysError{kErrInvalidName, ErrorStr(kErrInvalidName)};
     return false;
   }
+  // A link stays a link: the new content replaces its target.
+  const std::string target = ResolveLinks(path);
   struct stat old {};
-  if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-  std::string tmpl = path + ".tmpXXXXXX";
+  if (::stat(target.c_str(), &old) == 0) mode = old.st_mode & 07777;
+  std::string tmpl = target + ".tmpXXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
@@ -104,7 +88,7 @@ bool AtomicFileWriter::Open(const std::string& path, mode_t mode, SysError* err)
     if (err) *err = SysErrorFromErrno(errno);
     return false;
   }
-  path_ = path;
+  path_ = target;
   tmp_ = name.data();
   fd_ = std::move(fd);
   if (::fchmod(fd_.get(), mode) != 0) {

@@ -16,10 +16,15 @@ namespace qm {
 // moment leaves either the old file or the new one: the data goes to a
 // temporary file in the same folder, is flushed to disk, renamed over `path`,
 // and the folder is flushed. The new file gets `mode`, or the old file's mode
-// when one exists. Returns false (with `err` filled when given) on any failure;
-// the old file is then untouched and the temporary file removed.
-bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
+// when one exists. When `path` is a symbolic link, its target is replaced and
+// the link stays. Returns false (with `err` filled when given) on any
+// failure; the old file is then untouched and the temporary file removed.
+bool WriteFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0600,
                          SysError* err = nullptr);
+
+// The file a path names once its symbolic links are followed (the path itself
+// when it is none; a dangling link gives its target).
+std::string ResolveLinks(const std::string& path);
 
 // WriteFileAtomically for content produced piece by piece (a large table),
 // without holding it all in memory: Open creates the temporary file, Write

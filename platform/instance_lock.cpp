@@ -6,56 +6,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
-#include "platform/environment.h"
 #include "platform/file_util.h"
 
 namespace qm {
-namespace {
-
-std::string NonEmptyEnv(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
-}
-
-// A folder only we can write to: ours, not a symlink, no access for others.
-bool EnsurePrivateFolder(const std::string& path, SysError* err) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (err) *err = SysErrorFromErrno(errno);
-    return false;
-  }
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (err) *err = SysErrorFromErrno(errno);
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 0077) != 0) {
-    if (err) *err = SysErrorFromErrno(EACCES);
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-std::string InstanceLockFolder(bool serviceMode, SysError* err) {
-  if (serviceMode) {
-    std::string folder = NonEmptyEnv("QMDRIVER_RUN_DIR");
-    if (folder.empty()) folder = "/run/qmdriver";
-    if (!MakeDirectories(folder, 0755, err)) return {};
-    return folder;
-  }
-  const std::string runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
-  if (!runtime.empty() && ::access(runtime.c_str(), W_OK | X_OK) == 0) return runtime;
-  const std::string folder = TempDir() + "/qmdriver-" + std::to_string(::geteuid());
-  if (!EnsurePrivateFolder(folder, err)) return {};
-  return folder;
-}
 
 InstanceLock InstanceLock::Acquire(const std::string& folder, const std::string& name) {
   InstanceLock lock;
   lock.path_ = folder + "/" + name + ".lock";
+  // In a folder anybody may write to, another user could take the name first
+  // and keep the driver from ever starting.
+  struct stat dir {};
+  if (::stat(folder.c_str(), &dir) != 0) {
+    lock.error_ = SysErrorFromErrno(errno);
+    return lock;
+  }
+  if ((dir.st_mode & S_IWOTH) != 0) {
+    lock.error_ = SysErrorFromErrno(EACCES);
+    return lock;
+  }
   lock.fd_.Reset(::open(lock.path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!lock.fd_) {
     lock.error_ = SysErrorFromErrno(errno);

@@ -1,5 +1,7 @@
 // One running copy per instance: an exclusive flock on a lock file named
-// after the instance's mutex name.
+// after the instance's mutex name, kept in the folder of the data it guards
+// (the instance's tables and configuration), so that every way of starting
+// the driver on the same data meets the same lock.
 //
 // The lock belongs to the open file, so it lasts until the InstanceLock is
 // destroyed or the process ends (however it ends); the descriptor is
@@ -27,7 +29,8 @@ class InstanceLock {
   InstanceLock(InstanceLock&&) = default;
   InstanceLock& operator=(InstanceLock&&) = default;
 
-  // Takes the lock "<folder>/<name>.lock" without waiting.
+  // Takes the lock "<folder>/<name>.lock" without waiting. A folder that
+  // others may write to is refused (kError, access denied).
   static InstanceLock Acquire(const std::string& folder, const std::string& name);
 
   Status status() const { return status_; }
@@ -40,12 +43,5 @@ class InstanceLock {
   std::string path_;
   UniqueFd fd_;
 };
-
-// The folder for the lock files. Session copies use $XDG_RUNTIME_DIR, or a
-// private folder "qmdriver-<uid>" (mode 0700, owned by us) in the temporary
-// folder when there is none, so other users cannot plant or block the file.
-// The service uses /run/qmdriver, or $QMDRIVER_RUN_DIR when set (tests). The
-// folder is created when missing; an empty text when that fails.
-std::string InstanceLockFolder(bool serviceMode, SysError* err = nullptr);
 
 }  // namespace qm

@@ -152,6 +152,16 @@ bool WriteKeyValues(KeyRoot root, std::string_view subkey, const std::vector<Key
   return WriteFileAtomically(path, SerializeKeyValues(merged), 0600, err);
 }
 
+bool OpenKeyRoot(KeyRoot root, SysError* err) {
+  const std::string folder = RootFolder(root);
+  if (!MakeDirectories(folder, 0700, err)) return false;
+  if (::access(folder.c_str(), R_OK | W_OK | X_OK) != 0) {
+    if (err) *err = SysErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
 bool DeleteKey(KeyRoot root, std::string_view subkey) {
   const std::string path = KeyFilePath(root, subkey);
   return ::unlink(path.c_str()) == 0 || errno == ENOENT;

@@ -40,6 +40,10 @@ std::optional<std::vector<KeyValue>> ReadKeyValues(KeyRoot root, std::string_vie
 bool WriteKeyValues(KeyRoot root, std::string_view subkey, const std::vector<KeyValue>& values,
                     SysError* err = nullptr);
 
+// Opens the root for reading and writing (creating its folder when
+// missing); false when this process may not use it.
+bool OpenKeyRoot(KeyRoot root, SysError* err = nullptr);
+
 // Removes the key and its values. True when it no longer exists.
 bool DeleteKey(KeyRoot root, std::string_view subkey);
 

@@ -1,6 +1,8 @@
 #include "sms/message.h"
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <mutex>
 
 #include "platform/clock.h"
@@ -17,8 +19,17 @@ AutoTonSettings g_autoTon;
 }  // namespace
 
 namespace message_ids {
-void SetNext(int32_t next) { g_nextId.store(next); }
-int32_t Take() { return g_nextId.fetch_add(1); }
+void SetNext(int64_t next) {
+  g_nextId.store(static_cast<int32_t>(std::clamp<int64_t>(next, 1, std::numeric_limits<int32_t>::max())));
+}
+int32_t Take() {
+  // Ids stay positive: at the top the last one is handed out again rather
+  // than wrapping to a negative number.
+  int32_t id = g_nextId.load();
+  while (id < std::numeric_limits<int32_t>::max() && !g_nextId.compare_exchange_weak(id, id + 1)) {
+  }
+  return id;
+}
 int32_t Last() { return g_nextId.load() - 1; }
 }  // namespace message_ids
 

@@ -140,9 +140,10 @@ int KindFromName(std::string_view name);
 // The process-wide message id counter. "message.id" holds the last id used;
 // the counter is one above it.
 namespace message_ids {
-// Sets the next id to be taken.
-void SetNext(int32_t next);
-// Takes an id (returns the counter and increments it).
+// Sets the next id to be taken, kept between 1 and the largest 32-bit id.
+void SetNext(int64_t next);
+// Takes an id (returns the counter and increments it; at the largest id the
+// counter stays).
 int32_t Take();
 // The last id taken (counter - 1), written back to "message.id" at exit.
 int32_t Last();

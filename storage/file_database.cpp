@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include <cerrno>
 
 #include "base/path_variables.h"
@@ -19,7 +21,7 @@ namespace {
 
 constexpr std::size_t kReadChunk = 1 << 20;
 constexpr std::size_t kWriteChunk = 1 << 20;
-constexpr mode_t kTableFileMode = 0644;
+constexpr mode_t kTableFileMode = 0600;
 constexpr mode_t kTableFolderMode = 0700;
 
 std::size_t Utf8SequenceLength(unsigned char lead) {
@@ -36,7 +38,9 @@ std::string TableSeparator(std::string_view configured) {
   if (configured.empty()) return std::string(kDefaultSeparator);
   const auto lead = static_cast<unsigned char>(configured.front());
   const std::string first(configured.substr(0, std::min(Utf8SequenceLength(lead), configured.size())));
-  if (first == "\"" || first == "%" || first == "\r" || first == "\n" || first == std::string_view("\0", 1)) {
+  // '"' and '\\' take part in quoting, '%' in the text escapes.
+  if (first == "\"" || first == "%" || first == "\\" || first == "\r" || first == "\n" ||
+      first == std::string_view("\0", 1)) {
     return std::string(kDefaultSeparator);
   }
   return first;
@@ -72,9 +76,27 @@ SysError FileDatabase::LastError() const {
   return lastError_;
 }
 
+std::string FileDatabase::LoadNotice() const {
+  std::lock_guard lock(lock_);
+  return loadNotice_;
+}
+
+uint32_t FileDatabase::NextId() {
+  std::lock_guard lock(lock_);
+  // A key that a row holds already (imported, edited by hand, or left below a
+  // counter that wrapped) is skipped: handing it out would replace that row.
+  uint32_t id = nextId_;
+  for (uint64_t tries = 0; tries <= 0xFFFFFFFFull && records_.Find(fmt::format("{:08x}", id)) != nullptr; ++tries) {
+    ++id;  // past ffffffff the count goes on from the lowest key
+  }
+  nextId_ = id + 1;
+  config_.SetInt(name_ + ".id", static_cast<int32_t>(nextId_));
+  return id;
+}
+
 // ---- reading -------------------------------------------------------------
 
-bool FileDatabase::ReadRows(int fd, RowIndex& fresh, bool& sawNul) const {
+bool FileDatabase::ReadRows(int fd, RowIndex& fresh, bool& sawNul, std::string& tornRow) const {
   const std::size_t columns = columns_.size();
   const bool keyIsFirst = index_ == 0;
   std::vector<std::string_view> fields;
@@ -113,7 +135,20 @@ bool FileDatabase::ReadRows(int fd, RowIndex& fresh, bool& sawNul) const {
     }
     partial.assign(data.substr(lastLf + 1));
   }
-  ForEachDataLine(partial, onLine);
+  // A last line without its line end may be a row cut short by a crash: with
+  // fewer fields than the table has columns it is not taken as a row (an
+  // outbox row would be sent with a cut text).
+  std::string_view last = partial;
+  if (!last.empty() && last.back() == '\r') last.remove_suffix(1);
+  if (!last.empty() && last.front() != '#') {
+    std::size_t present = 0;
+    const LineParse parsed = ParseTableLine(last, separator_, columns, keyIsFirst, fields, &present);
+    if (present < columns) {
+      tornRow.assign(last);
+    } else if (parsed != LineParse::kSkipped) {
+      fresh.Add(PackedRow::Pack(fields, parsed == LineParse::kQuoted, &fresh.Arena()));
+    }
+  }
   fresh.Finish();
   return true;
 }
@@ -131,7 +166,10 @@ int FileDatabase::Load(bool resetIds) {
   RowIndex fresh(records_.KeyColumn());
   fresh.Arena().ExpectBytes(static_cast<std::size_t>(st.st_size));
   bool sawNul = false;
-  if (!ReadRows(fd.get(), fresh, sawNul)) return Fail(errno);
+  std::string tornRow;
+  if (!ReadRows(fd.get(), fresh, sawNul, tornRow)) return Fail(errno);
+  loadNotice_ = tornRow.empty() ? std::string()
+                                : "Incomplete last row of " + fileName_ + " ignored: " + tornRow;
 
   const bool wasEmpty = records_.empty();
   records_.MergeFrom(std::move(fresh));
@@ -145,7 +183,7 @@ int FileDatabase::Load(bool resetIds) {
   pending_.clear();
   // Appending keeps the file equal to memory only if the file held every row
   // in memory, and nothing after its NUL would hide the appended rows.
-  appendable_ = wasEmpty && !sawNul;
+  appendable_ = wasEmpty && !sawNul && tornRow.empty();
   return 0;
 }
 

@@ -94,12 +94,19 @@ class FileDatabase final : public GenericDatabase {
   int MaxRecords() const { return maxRecords_; }
   // The cause of the last failed Load, Create or Save.
   SysError LastError() const;
+  // What the last Load left out and why ("" when it took everything), for
+  // the log.
+  std::string LoadNotice() const;
+
+  // The next identifier that no row of the table holds: counting on from the
+  // largest, and once the key space above it is used up, the lowest free one.
+  uint32_t NextId() override;
 
  private:
   bool KeyColumnValid() const;
   int Fail(int err);
   int Fail(const SysError& err);
-  bool ReadRows(int fd, RowIndex& fresh, bool& sawNul) const;
+  bool ReadRows(int fd, RowIndex& fresh, bool& sawNul, std::string& tornRow) const;
   void AppendLine(std::string& out, const PackedRow& row, std::vector<std::string_view>& scratch) const;
   // 0 done, -1 failed, 1 the file is missing and needs a full rewrite.
   int AppendPending();
@@ -120,11 +127,12 @@ class FileDatabase final : public GenericDatabase {
   std::set<std::string, std::less<>> pending_;  // keys added since the last save
   bool appendable_ = true;  // the file holds exactly records_ minus pending_
   SysError lastError_;
+  std::string loadNotice_;
 };
 
 // The separator a configured value gives: its first character, TAB when the
-// value is empty or its first character cannot separate fields ('"', '%', a
-// line break or NUL).
+// value is empty or its first character cannot separate fields ('"', '%',
+// '\\', a line break or NUL).
 std::string TableSeparator(std::string_view configured);
 
 }  // namespace qm

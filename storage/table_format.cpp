@@ -30,7 +30,7 @@ std::size_t EndOfData(std::string_view chunk) {
 }
 
 LineParse ParseTableLine(std::string_view line, std::string_view separator, std::size_t columns,
-                         bool keyIsFirst, std::vector<std::string_view>& fields) {
+                         bool keyIsFirst, std::vector<std::string_view>& fields, std::size_t* present) {
   fields.clear();
   if (separator.empty()) separator = kDefaultSeparator;
   if (line.find('"') == std::string_view::npos) {
@@ -45,6 +45,7 @@ LineParse ParseTableLine(std::string_view line, std::string_view separator, std:
       if (hit == std::string_view::npos) break;
       start = hit + separator.size();
     }
+    if (present) *present = fields.size();
     fields.resize(columns);
     return LineParse::kPlain;
   }
@@ -65,6 +66,7 @@ LineParse ParseTableLine(std::string_view line, std::string_view separator, std:
   }
   if (fields.size() == columns) return LineParse::kSkipped;
   fields.push_back(CleanField(line.substr(start), keyIsFirst && fields.empty()));
+  if (present) *present = fields.size();
   fields.resize(columns);
   return LineParse::kQuoted;
 }

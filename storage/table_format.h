@@ -63,8 +63,9 @@ enum class LineParse {
 
 // Splits a data line into exactly `columns` fields (views into `line`, padded
 // with empty views). `keyIsFirst` drops a byte-order mark from field 0.
+// `present`, when given, receives the number of fields the line held.
 LineParse ParseTableLine(std::string_view line, std::string_view separator, std::size_t columns,
-                         bool keyIsFirst, std::vector<std::string_view>& fields);
+                         bool keyIsFirst, std::vector<std::string_view>& fields, std::size_t* present = nullptr);
 
 // How a field is written so that it reads back as the same single field.
 enum class FieldForm {

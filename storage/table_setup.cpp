@@ -2,7 +2,9 @@
 
 #include <fmt/format.h>
 
-#include "platform/utf.h"
+#include <algorithm>
+#include <limits>
+
 #include "storage/table_format.h"
 
 namespace qm {
@@ -23,19 +25,17 @@ void WriteMessageTableColumns(ConfigStore& config) {
 }
 
 std::string InstanceFileName(std::string_view fileName, unsigned instance) {
-  if (instance == 0) return std::string(fileName);
-  const std::string infix = fmt::format(".{}.txt", instance);
-  if (AsciiLowerCopy(fileName).find(infix) != std::string::npos) return std::string(fileName);
-  std::string out;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t hit = fileName.find(".txt", pos);
-    if (hit == std::string_view::npos) break;
-    out.append(fileName.substr(pos, hit - pos));
-    out.append(infix);
-    pos = hit + 4;
-  }
-  out.append(fileName.substr(pos));
+  std::string out(fileName);
+  if (instance == 0 || fileName.empty()) return out;
+  const std::string mark = fmt::format(".{}", instance);
+  const std::size_t slash = fileName.find_last_of('/');
+  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view name = fileName.substr(nameStart);
+  if (name.ends_with(mark)) return out;  // a name without extension, numbered already
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string_view::npos || dot == 0) return out + mark;  // no extension ("inbox", ".inbox")
+  if (name.substr(0, dot).ends_with(mark)) return out;
+  out.insert(nameStart + dot, mark);
   return out;
 }
 
@@ -48,16 +48,26 @@ void ApplyInstanceFileName(ConfigStore& config, std::string_view table, unsigned
 }
 
 bool OpenTables(ConfigStore& config, unsigned instance, bool useServiceProfile, TableSet& tables,
-                std::string& error) {
+                std::string& error, std::vector<std::string>* notices) {
   std::unique_ptr<FileDatabase>* slots[] = {&tables.inbox, &tables.outbox, &tables.sent, &tables.failed,
                                             &tables.addrbook};
   for (std::size_t i = 0; i < kTableNames.size(); ++i) {
-    ApplyInstanceFileName(config, kTableNames[i], instance);
-    auto table = std::make_unique<FileDatabase>(config, std::string(kTableNames[i]), useServiceProfile);
-    if (table->Load(true) != 0 && table->Create() != 0) {
-      error = fmt::format("Error opening file ({}): {}", table->FileName(), table->LastError().text);
+    const std::string name(kTableNames[i]);
+    ApplyInstanceFileName(config, name, instance);
+    auto table = std::make_unique<FileDatabase>(config, name, useServiceProfile);
+    // Only a file that is not there is created: any other failure (no
+    // permission, a read error) must leave the messages in it alone.
+    if (table->Load(true) != 0 && (table->LastError().code != kErrFileNotFound || table->Create() != 0)) {
+      const std::string text = fmt::format("Error opening file ({}): {}", table->FileName(), table->LastError().text);
+      if (name == "addrbook" && table->Columns().empty()) {
+        // The gateway works without its address book.
+        if (notices) notices->push_back(text + "; the address book has no column list and is not used");
+        continue;
+      }
+      error = text;
       return false;
     }
+    if (notices && !table->LoadNotice().empty()) notices->push_back(table->LoadNotice());
     *slots[i] = std::move(table);
   }
   return true;
@@ -73,7 +83,17 @@ void RaiseMessageId(ConfigStore& config, const TableSet& tables) {
     Row row;
     const std::string value = table->MaxValue(kUniqueIdColumn, row, true);
     if (value.empty()) continue;
-    const int64_t number = ReadDecimal(value);
+    int64_t number = ReadDecimal(value);
+    constexpr int64_t kLargestId = std::numeric_limits<int32_t>::max();
+    if (number > kLargestId) {
+      // A number no message id can be is a damaged row: the largest id of
+      // the other rows counts (a rare, slower walk).
+      number = -1;
+      for (const Row& r : table->SelectByNumber(kUniqueIdColumn, kLargestId + 1, 1, 0)) {
+        number = std::max(number, ReadDecimal(r[kUniqueIdColumn]));
+      }
+    }
+    if (number < 0) continue;
     if (!found || number > largest) largest = number;
     found = true;
   }
@@ -83,9 +103,9 @@ void RaiseMessageId(ConfigStore& config, const TableSet& tables) {
 }
 
 bool InitialiseTables(ConfigStore& config, unsigned instance, bool useServiceProfile, TableSet& tables,
-                      std::string& error) {
+                      std::string& error, std::vector<std::string>* notices) {
   WriteMessageTableColumns(config);
-  if (!OpenTables(config, instance, useServiceProfile, tables, error)) return false;
+  if (!OpenTables(config, instance, useServiceProfile, tables, error, notices)) return false;
   RaiseMessageId(config, tables);
   return true;
 }

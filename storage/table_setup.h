@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/config_store.h"
 #include "storage/file_database.h"
@@ -56,20 +57,25 @@ struct TableSet {
 void WriteColumnList(ConfigStore& config, std::string_view table, std::span<const std::string_view> columns);
 void WriteMessageTableColumns(ConfigStore& config);
 
-// The file name an instance uses: for an instance above 0 whose infix
-// "." N ".txt" is not in the name yet (ignoring case), every ".txt" becomes
-// the infix ("inbox.txt" -> "inbox.2.txt"). Instance 0 keeps the name.
+// The file name an instance uses: for an instance above 0, "." N goes before
+// the extension of the file name, whatever it is ("inbox.txt" ->
+// "inbox.2.txt", "inbox.csv" -> "inbox.2.csv"), or at the end when it has
+// none ("inbox" -> "inbox.2"), unless it is there already. Instance 0 keeps
+// the name. Two instances never share a file.
 std::string InstanceFileName(std::string_view fileName, unsigned instance);
 
 // Applies InstanceFileName to name + ".filename" and stores a changed name
 // back, so later starts find it already applied.
 void ApplyInstanceFileName(ConfigStore& config, std::string_view table, unsigned instance);
 
-// Opens the five tables (load, else create). On failure returns false with
-// `error` set to "Error opening file (<file>): <system error text>"; the
-// tables opened so far stay in `tables`.
+// Opens the five tables: each is loaded, and created only when its file does
+// not exist. On failure returns false with `error` set to "Error opening file
+// (<file>): <system error text>"; the tables opened so far stay in `tables`.
+// An address book without a column list is left out (tables.addrbook stays
+// empty) rather than stopping start-up. What was left out goes to `notices`,
+// for the log.
 bool OpenTables(ConfigStore& config, unsigned instance, bool useServiceProfile, TableSet& tables,
-                std::string& error);
+                std::string& error, std::vector<std::string>* notices = nullptr);
 
 // Stores the largest "uniqueid" of the four message tables as "message.id"
 // when it is greater than the current value.
@@ -77,6 +83,6 @@ void RaiseMessageId(ConfigStore& config, const TableSet& tables);
 
 // Steps 1 to 3 above.
 bool InitialiseTables(ConfigStore& config, unsigned instance, bool useServiceProfile, TableSet& tables,
-                      std::string& error);
+                      std::string& error, std::vector<std::string>* notices = nullptr);
 
 }  // namespace qm

@@ -31,6 +31,24 @@ bool AlwaysEscaped(unsigned char byte) {
   return byte == '\r' || byte == '\n' || byte == '\t' || byte == '\0' || byte == '"';
 }
 
+// How many bytes of `text` at `pos` the reader takes as one escape (0: none),
+// with what they stand for appended to `out` when given.
+std::size_t DecodeAt(std::string_view text, std::size_t pos, std::string_view separator, std::string* out) {
+  const int byte = EscapedByte(text, pos);
+  if (byte < 0) return 0;
+  if (AlwaysEscaped(static_cast<unsigned char>(byte)) || byte == ' ' || byte == '%') {
+    if (out) out->push_back(static_cast<char>(byte));
+    return 3;
+  }
+  // The separator: every one of its bytes escaped in turn.
+  if (separator.empty()) return 0;
+  for (std::size_t k = 0; k < separator.size(); ++k) {
+    if (EscapedByte(text, pos + 3 * k) != static_cast<unsigned char>(separator[k])) return 0;
+  }
+  if (out) out->append(separator);
+  return 3 * separator.size();
+}
+
 }  // namespace
 
 std::string EscapeFieldText(std::string_view text, std::string_view separator) {
@@ -44,7 +62,10 @@ std::string EscapeFieldText(std::string_view text, std::string_view separator) {
     }
     const auto byte = static_cast<unsigned char>(text[i]);
     const bool edgeBlank = byte == ' ' && (i == 0 || i + 1 == text.size());
-    if (AlwaysEscaped(byte) || edgeBlank) {
+    // A "%" that the reader would take as the start of an escape is escaped
+    // itself; any other "%" stays as it is.
+    const bool escapeLike = byte == '%' && DecodeAt(text, i, separator, nullptr) > 0;
+    if (AlwaysEscaped(byte) || edgeBlank || escapeLike) {
       AppendEscape(out, byte);
     } else {
       out.push_back(text[i]);
@@ -58,27 +79,12 @@ std::string UnescapeFieldText(std::string_view text, std::string_view separator)
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    const int byte = EscapedByte(text, i);
-    if (byte < 0) {
+    const std::size_t taken = DecodeAt(text, i, separator, &out);
+    if (taken == 0) {
       out.push_back(text[i++]);
-      continue;
+    } else {
+      i += taken;
     }
-    if (AlwaysEscaped(static_cast<unsigned char>(byte)) || byte == ' ') {
-      out.push_back(static_cast<char>(byte));
-      i += 3;
-      continue;
-    }
-    // The separator: every one of its bytes escaped in turn.
-    bool isSeparator = !separator.empty();
-    for (std::size_t k = 0; isSeparator && k < separator.size(); ++k) {
-      isSeparator = EscapedByte(text, i + 3 * k) == static_cast<unsigned char>(separator[k]);
-    }
-    if (isSeparator) {
-      out.append(separator);
-      i += 3 * separator.size();
-      continue;
-    }
-    out.push_back(text[i++]);
   }
   return out;
 }

@@ -8,11 +8,14 @@
 //   CR -> "%0D"   LF -> "%0A"   TAB -> "%09"   NUL -> "%00"   '"' -> "%22"
 //   the separator character -> "%" and the hex of each of its bytes ("%3B")
 //   a blank as the first or last character -> "%20"
+//   a "%" that would read as one of these escapes, or as "%25" -> "%25"
+//   ("50%00" -> "50%2500"; "%41" stays)
 //
-// A literal "%" is not escaped, so text that itself holds "%0A" reads back with
-// a line break; files written by earlier versions (which escaped only CR and
-// LF) read back unchanged. Decoding accepts both letter cases of the hex
-// digits. Searches on an escaped column must escape their value the same way.
+// Every text reads back exactly as it was written; a "%" that cannot start an
+// escape stays as it is, so most texts are stored unchanged, and files
+// written by earlier versions (which escaped only CR and LF) read back as
+// before. Decoding accepts both letter cases of the hex digits. Searches on
+// an escaped column must escape their value the same way.
 //
 // The separator is the table's separator as UTF-8 (one character, never "%").
 // Pure functions; any thread.

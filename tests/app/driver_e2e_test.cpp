@@ -2,6 +2,7 @@
 // built-in emulator or on a scripted modem behind a pseudo-terminal.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <thread>
 
@@ -24,7 +25,7 @@ std::string KeyStoreFile(const DriverSandbox& box, const std::string& suffix = "
 }
 
 TEST(DriverEndToEnd, EmulatorReachesReadyAndStopsCleanlyOnSigterm) {
-  DriverSandbox box(kQuickStatus);
+  DriverSandbox box({{"status.time", "1"}, {"modem.use_pin", "1"}, {"modem.pin", "4711"}});
   DriverProcess driver(box, {"-noicon"});
   ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"))
       << ReadFile(box.UserFile("qmdriver.log"));
@@ -40,6 +41,8 @@ TEST(DriverEndToEnd, EmulatorReachesReadyAndStopsCleanlyOnSigterm) {
   const std::string log = ReadFile(box.UserFile("qmdriver.log"));
   EXPECT_NE(log.find("Modem ready: model 'Emulator', signal 93%"), std::string::npos);
   EXPECT_NE(log.find("Sent: AT+CNMI=2,1,0,1,0"), std::string::npos);
+  EXPECT_NE(log.find("Sent: AT+CPIN=****"), std::string::npos);
+  EXPECT_EQ(log.find("4711"), std::string::npos);  // the PIN never reaches the log
   EXPECT_NE(log.find("Stopped"), std::string::npos);
   // The configuration was saved into the key store at exit, with the table
   // columns written at start and the read mode the probes chose.
@@ -48,6 +51,52 @@ TEST(DriverEndToEnd, EmulatorReachesReadyAndStopsCleanlyOnSigterm) {
   EXPECT_NE(store.find("message.id=0\n"), std::string::npos);
   EXPECT_NE(store.find("sender.read_mode=0\n"), std::string::npos);
   EXPECT_TRUE(test::FileExists(box.UserFile("inbox.txt")));
+  // The tables, the log and the status file are the user's alone.
+  for (const char* name : {"inbox.txt", "qmdriver.log", "qmdriver.status"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(box.UserFile(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+}
+
+TEST(DriverEndToEnd, OneCopyPerDataWhateverTheModeOrEnvironment) {
+  DriverSandbox box(kQuickStatus);
+  {
+    // The service and a session copy on the service's configuration share
+    // their data: the second to come ends at once.
+    DriverProcess service(box, {"-service"});
+    const std::string status = box.Home() + "/service/Quillmoor SMS/qmdriver.status";
+    ASSERT_TRUE(WaitForFileContaining(status, "state:ready"));
+    DriverProcess session(box, {"-cfgservice", "-noicon"});
+    EXPECT_EQ(session.WaitExit(10s), 0);
+    service.Signal(SIGTERM);
+    EXPECT_EQ(service.WaitExit(20s), 0);
+  }
+  {
+    // A session copy with a runtime folder and one started without (cron, su).
+    DriverProcess first(box, {"-noicon"});
+    ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"));
+    DriverProcess second(box, {"-noicon"}, {"XDG_RUNTIME_DIR"});
+    EXPECT_EQ(second.WaitExit(10s), 0);
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.WaitExit(20s), 0);
+  }
+  // The lock lies beside the data, private like it.
+  struct stat st {};
+  ASSERT_EQ(::stat((box.Home() + "/config/Quillmoor SMS").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_TRUE(test::FileExists(box.UserFile("5d0c7e21-94ab-4c3f-8e62-a17b39f0c254.lock")));
+}
+
+TEST(DriverEndToEnd, SessionOnTheServicesConfigurationSaysWhenItsKeyStoreIsOutOfReach) {
+  DriverSandbox box(kQuickStatus);
+  ASSERT_EQ(::mkdir((box.Home() + "/service").c_str(), 0700), 0);
+  test::WriteFile(box.Home() + "/service/registry", "not a folder");
+  DriverProcess session(box, {"-cfgservice", "-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.Home() + "/service/Quillmoor SMS/qmdriver.status", "state:ready"));
+  session.Signal(SIGTERM);
+  EXPECT_EQ(session.WaitExit(20s), 0);
+  EXPECT_NE(session.Stderr().find("Can't open system user key"), std::string::npos) << session.Stderr();
 }
 
 TEST(DriverEndToEnd, AnotherInstanceUsesItsOwnFilesBesideTheFirst) {

@@ -27,7 +27,7 @@ TEST(InstanceNames, LogPath) {
   EXPECT_EQ(InstanceLogPath("/var/log/x.12.log", 12), "/var/log/x.12.log");
   EXPECT_EQ(InstanceLogPath("/var/log/x.log", 12), "/var/log/x.12.log");
   // Too short for a stem and an extension: the number is appended.
-  EXPECT_EQ(InstanceLogPath("", 3), ".3");
+  EXPECT_EQ(InstanceLogPath("", 3), "");  // no log for any instance
   EXPECT_EQ(InstanceLogPath("log", 3), "log.3");
   EXPECT_EQ(InstanceLogPath("/var/.log", 3), "/var/.log.3");
   EXPECT_EQ(InstanceLogPath("/d/a.log", 3), "/d/a.3.log");

@@ -161,7 +161,7 @@ TEST(PathExpansion, ReferencesPercentPairsAndServiceProfile) {
   EXPECT_EQ(ExpandPathVariables("50% off", false), "50% off");
   EXPECT_EQ(ExpandPathVariables("%appdata%/Q", false), "/home/u/.config/Q");
   EXPECT_EQ(ExpandPathVariables("%appdata%/Q", true), "/srv/qm/Q");
-  EXPECT_EQ(ExpandPathVariables("%APPDATA%/Q", true), "/home/u/.config/Q");  // only lower case means the service
+  EXPECT_EQ(ExpandPathVariables("%APPDATA%/Q", true), "/srv/qm/Q");  // in any case, as every variable
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "base/logger.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <thread>
@@ -31,6 +32,14 @@ TEST(Logger, LinesAreStampedUtf8WithCrLfBelowTheThresholdDropped) {
       "\\[.{23} \\d{4,5}\\] \xD0\x9F\xD1\x80\xD0\xB8 3\r\n");
   const std::string text = ReadFile(path);
   EXPECT_TRUE(std::regex_match(text, lines)) << text;
+  // An entry never spans two lines, and the file is the owner's alone.
+  log.Write(LogLevel::kError, "The port can't be opened.\nPlease check.\r\nEnd\r");
+  EXPECT_TRUE(ReadFile(path).ends_with("] The port can't be opened. Please check. End \r\n"));
+  Logger fresh(dir.File("new.log"), nullptr);
+  fresh.Write(LogLevel::kDetail, "x");
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.File("new.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   // Neither an unopenable file nor none at all is a failure.
   Logger nowhere("/nonexistent-folder/q.log", nullptr);

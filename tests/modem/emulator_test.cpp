@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "gateway/command_queue_sink.h"
 #include "base/config_store.h"
 #include "base/logger.h"
+#include "gateway/command_queue_sink.h"
 #include "sms/pdu_decoder.h"
 #include "sms/pdu_encoder.h"
 #include "tests/support/event_wait.h"

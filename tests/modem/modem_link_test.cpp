@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "base/config_store.h"
-#include "gateway/command_queue_sink.h"
 #include "base/logger.h"
+#include "gateway/command_queue_sink.h"
 #include "modem/async_serial_emulator.h"
 #include "modem/modem_info.h"
 #include "modem/modem_probe.h"

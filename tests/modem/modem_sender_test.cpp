@@ -7,9 +7,9 @@
 #include <thread>
 #include <tuple>
 
-#include "gateway/command_queue_sink.h"
 #include "base/config_store.h"
 #include "base/logger.h"
+#include "gateway/command_queue_sink.h"
 #include "modem/async_serial_comm.h"
 #include "modem/modem_error_event.h"
 #include "tests/support/event_wait.h"

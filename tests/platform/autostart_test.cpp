@@ -58,5 +58,30 @@ TEST(Autostart, EnableQuerySetAcrossBothFolders) {
   EXPECT_TRUE(AutostartQuery("qmdriver_4"));
 }
 
+TEST(Autostart, HiddenEntriesAndTheUsersOverride) {
+  Folders f;
+  const AutostartEntry entry{"qmdriver_5", {"/usr/bin/qmdriver", "-inst5"}, "/srv"};
+  ASSERT_EQ(::mkdir(f.dir.File("machine").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(f.dir.File("home").c_str(), 0755), 0);
+  test::WriteFile(f.Machine("qmdriver_5.desktop"), "[Desktop Entry]\nHidden = True\n");
+  EXPECT_FALSE(AutostartQuery("qmdriver_5"));  // hidden counts as absent
+  ASSERT_TRUE(AutostartEnable(entry));
+  EXPECT_TRUE(AutostartQuery("qmdriver_5"));
+
+  // A user who may not remove the machine's entry switches it off for
+  // themselves, and on again.
+  ASSERT_EQ(::chmod(f.dir.File("machine").c_str(), 0555), 0);
+  EXPECT_EQ(test::RunAsUser(f.dir.path(), [] {
+              AutostartDisable("qmdriver_5");
+              return AutostartQuery("qmdriver_5") ? 1 : 0;
+            }),
+            0);
+  EXPECT_TRUE(test::FileExists(f.Machine("qmdriver_5.desktop")));
+  EXPECT_NE(ReadFile(f.User("qmdriver_5.desktop")).find("\nHidden=true\n"), std::string::npos);
+  EXPECT_EQ(test::RunAsUser(f.dir.path(), [&] { return AutostartSet(entry, true) && AutostartQuery("qmdriver_5") ? 0 : 1; }),
+            0);
+  EXPECT_EQ(ReadFile(f.User("qmdriver_5.desktop")).find("Hidden"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qm

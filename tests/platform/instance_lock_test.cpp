@@ -49,24 +49,13 @@ TEST(InstanceLock, FailuresAreNotMistakenForAnotherCopy) {
   ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("x.lock").c_str()), 0);
   EXPECT_EQ(InstanceLock::Acquire(dir.path(), "x").status(), Status::kError);
   EXPECT_FALSE(test::FileExists(dir.File("target")));
-}
-
-TEST(InstanceLock, FolderChoice) {
-  TempDir dir;
-  {
-    test::ScopedEnv run("QMDRIVER_RUN_DIR", dir.File("run/qmdriver"));
-    EXPECT_EQ(InstanceLockFolder(true), dir.File("run/qmdriver"));
-    EXPECT_TRUE(test::FileExists(dir.File("run/qmdriver")));
-  }
-  test::ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
-  test::ScopedEnv tmp("TMPDIR", dir.path());
-  // Without a runtime folder: a private folder in the temporary folder.
-  const std::string folder = InstanceLockFolder(false);
-  EXPECT_EQ(folder, dir.File("qmdriver-" + std::to_string(::geteuid())));
-  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);  // one others can write to is refused
-  SysError err;
-  EXPECT_EQ(InstanceLockFolder(false, &err), "");
-  EXPECT_EQ(err.code, 5);
+  // In a folder others may write to, another user could take the name first.
+  ASSERT_EQ(::mkdir(dir.File("shared").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir.File("shared").c_str(), 0777), 0);
+  const InstanceLock shared = InstanceLock::Acquire(dir.File("shared"), "y");
+  EXPECT_EQ(shared.status(), Status::kError);
+  EXPECT_EQ(shared.Error().code, 5);
+  EXPECT_FALSE(test::FileExists(dir.File("shared/y.lock")));
 }
 
 }  // namespace

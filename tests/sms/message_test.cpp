@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace qm {
 namespace {
 
@@ -14,6 +16,13 @@ TEST(SMSMessage, IdsDuplicatesAndValidity) {
   EXPECT_EQ(b.id, 101);
   EXPECT_EQ(SMSMessage("1", "2", "z", 57).id, 57);
   EXPECT_EQ(message_ids::Last(), 101);
+  // A counter at the top of the id range stays there instead of turning
+  // negative, also when "message.id" was damaged beyond it.
+  message_ids::SetNext(int64_t{INT32_MAX} + 1);
+  EXPECT_EQ(message_ids::Take(), INT32_MAX);
+  EXPECT_EQ(message_ids::Take(), INT32_MAX);
+  message_ids::SetNext(-5);
+  EXPECT_EQ(message_ids::Take(), 1);
 
   // Memory indexes and ids do not matter to a duplicate, the created time does.
   b.memoryIndexes = {3, 4};

@@ -25,13 +25,17 @@ TEST(TableSetup, WritesTheFourColumnListsEndedByAnEmptyEntry) {
   }
 }
 
-TEST(TableSetup, InstanceFileNames) {
+TEST(TableSetup, InstanceFileNamesNeverShareAFile) {
   EXPECT_EQ(InstanceFileName("inbox.txt", 0), "inbox.txt");
   EXPECT_EQ(InstanceFileName("inbox.txt", 2), "inbox.2.txt");
-  EXPECT_EQ(InstanceFileName("INBOX.2.TXT", 2), "INBOX.2.TXT");  // infix found ignoring case
-  EXPECT_EQ(InstanceFileName("inbox.TXT", 3), "inbox.TXT");      // ".txt" replaced in exact case only
-  EXPECT_EQ(InstanceFileName("a.txt/inbox.txt", 12), "a.12.txt/inbox.12.txt");
+  EXPECT_EQ(InstanceFileName("INBOX.2.TXT", 2), "INBOX.2.TXT");  // applied already
+  EXPECT_EQ(InstanceFileName("inbox.TXT", 3), "inbox.3.TXT");
+  EXPECT_EQ(InstanceFileName("inbox.csv", 3), "inbox.3.csv");
+  EXPECT_EQ(InstanceFileName("/data/a.b/inbox", 3), "/data/a.b/inbox.3");
+  EXPECT_EQ(InstanceFileName("/data/a.b/inbox.3", 3), "/data/a.b/inbox.3");
+  EXPECT_EQ(InstanceFileName(".inbox", 3), ".inbox.3");
   EXPECT_EQ(InstanceFileName("inbox.2.txt", 12), "inbox.2.12.txt");
+  EXPECT_EQ(InstanceFileName("inbox.12.txt", 2), "inbox.12.2.txt");
 
   ConfigStore config;
   config.SetString("inbox.filename", "%appdata%/Quillmoor SMS/inbox.txt");
@@ -94,6 +98,39 @@ TEST_F(OpenTablesTest, LoadsExistingTablesAndRaisesTheMessageCounter) {
   config_.SetInt("message.id", 500);
   RaiseMessageId(config_, tables);
   EXPECT_EQ(config_.GetInt("message.id"), 500);  // never lowered
+
+  // A damaged row whose "uniqueid" no id can be is passed over.
+  config_.SetInt("message.id", 0);
+  tables.sent->Put({"00000009", "1", "+1", "sms", "1", "hi", "", "1", "0", "99999999999", "7", "x", "0", ""});
+  RaiseMessageId(config_, tables);
+  EXPECT_EQ(config_.GetInt("message.id"), 120);
+}
+
+TEST_F(OpenTablesTest, ATableThatCannotBeReadIsNeitherWipedNorReplaced) {
+  ASSERT_TRUE(MakeDirectories(File("")));
+  const std::string row = "00000001\t1\t+1\tsms\thi\t\t1\t0\t0\t41\t+2\r\n";
+  WriteFile(File("inbox.txt"), row);
+  ASSERT_EQ(::chmod(File("inbox.txt").c_str(), 0200), 0);
+  std::string error;
+  const int rc = test::RunAsUser(dir_.path(), [&] {
+    TableSet tables;
+    return InitialiseTables(config_, 0, false, tables, error) ? 1 : 0;
+  });
+  EXPECT_EQ(rc, 0);
+  ASSERT_EQ(::chmod(File("inbox.txt").c_str(), 0600), 0);
+  EXPECT_EQ(ReadFile(File("inbox.txt")), row);
+}
+
+TEST_F(OpenTablesTest, TheGatewayStartsWithoutAnAddressBookColumnList) {
+  for (int i = 0; i <= column_; ++i) config_.SetFormatted("addrbook.columns.%d", i, "");
+  TableSet tables;
+  std::string error;
+  std::vector<std::string> notices;
+  ASSERT_TRUE(InitialiseTables(config_, 0, false, tables, error, &notices)) << error;
+  EXPECT_EQ(tables.addrbook, nullptr);
+  EXPECT_NE(tables.failed, nullptr);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_NE(notices[0].find("addrbook.txt"), std::string::npos) << notices[0];
 }
 
 TEST_F(OpenTablesTest, ReportsATableThatCanBeNeitherLoadedNorCreated) {

@@ -1,9 +1,11 @@
 #include "tests/support/driver_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -55,16 +57,20 @@ std::vector<std::string> DriverSandbox::Environment() const {
   env.push_back("XDG_CONFIG_HOME=" + dir_.File("config"));
   env.push_back("XDG_RUNTIME_DIR=" + dir_.File("run"));
   env.push_back("QMDRIVER_SERVICE_HOME=" + dir_.File("service"));
-  env.push_back("QMDRIVER_RUN_DIR=" + dir_.File("run"));
   env.push_back("QMDRIVER_SYSTEMD_DIR=" + dir_.File("units"));
   env.push_back("QMDRIVER_XDG_AUTOSTART_DIR=" + dir_.File("xdg-autostart"));
   return env;
 }
 
-DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args) {
+DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args,
+                             std::vector<std::string> unset) {
   std::vector<std::string> argv = {QM_QMDRIVER_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
-  const std::vector<std::string> env = sandbox.Environment();
+  std::vector<std::string> env = sandbox.Environment();
+  std::erase_if(env, [&](const std::string& entry) {
+    return std::any_of(unset.begin(), unset.end(),
+                       [&](const std::string& name) { return entry.rfind(name + "=", 0) == 0; });
+  });
   std::vector<char*> cargv;
   for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
   cargv.push_back(nullptr);
@@ -72,13 +78,20 @@ DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::stri
   for (const auto& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
   cenv.push_back(nullptr);
   const std::string folder = sandbox.ProgramFolder();
+  static int started = 0;
+  stderrPath_ = sandbox.Home() + "/driver-" + std::to_string(++started) + ".stderr";
+  const int errFd = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   pid_ = ::fork();
   if (pid_ == 0) {
+    if (errFd >= 0) ::dup2(errFd, STDERR_FILENO);
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
     ::execve(cargv[0], cargv.data(), cenv.data());
     ::_exit(127);
   }
+  if (errFd >= 0) ::close(errFd);
 }
+
+std::string DriverProcess::Stderr() const { return ReadFile(stderrPath_); }
 
 DriverProcess::~DriverProcess() {
   if (pid_ > 0 && !reaped_) {

@@ -34,12 +34,15 @@ class DriverSandbox {
 
 class DriverProcess {
  public:
-  DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args);
+  // `unset` names environment variables the child does not get.
+  DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args, std::vector<std::string> unset = {});
   ~DriverProcess();  // kills a child that is still running
   DriverProcess(const DriverProcess&) = delete;
   DriverProcess& operator=(const DriverProcess&) = delete;
 
   pid_t pid() const { return pid_; }
+  // What the child wrote to its standard error (start-up message boxes).
+  std::string Stderr() const;
   void Signal(int signal) const;
   // The exit code, or nullopt when the child has not ended within `limit`
   // (-1 when a signal ended it).
@@ -48,6 +51,7 @@ class DriverProcess {
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
+  std::string stderrPath_;
 };
 
 // Waits (at most `limit`) until the file exists and contains `text`.

@@ -1,5 +1,6 @@
 #include "tests/support/test_env.h"
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,22 @@ int RunInChild(const std::function<int()>& body) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunAsUser(const std::string& folder, const std::function<int()>& body) {
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() == 0) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      if (::lchown(entry.path().c_str(), kNobody, kNobody) != 0) return -2;
+    }
+    if (::lchown(folder.c_str(), kNobody, kNobody) != 0) return -2;
+  }
+  return RunInChild([&] {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      return 125;
+    }
+    return body();
+  });
 }
 
 }  // namespace qm::test

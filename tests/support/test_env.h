@@ -45,4 +45,9 @@ bool FileExists(const std::string& path);
 // with body's result), or -1 when it was killed by a signal.
 int RunInChild(const std::function<int()>& body);
 
+// As RunInChild, but permissions apply to the child: when the tests run as
+// root, the folder (with everything in it) is handed to an unprivileged user
+// and the child runs as that user.
+int RunAsUser(const std::string& folder, const std::function<int()>& body);
+
 }  // namespace qm::test
