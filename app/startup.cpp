@@ -157,8 +157,12 @@ void Driver::StartThreads() {
 }
 
 void Driver::StopThreads() {
-  // Producers first, then the consumers they feed; every thread is joined
-  // before anything it uses is saved or destroyed.
+  // The sending worker first, so that it starts no new submission while the
+  // others wind down (what they still queue stays queued and goes back to
+  // the outbox); then producers before the consumers they feed. Every wait
+  // of every thread wakes on its stop, and each is joined before anything it
+  // uses is saved or destroyed.
+  sender_->SignalStop();
   sourceThread_->Stop();
   timers_->Stop();
   commandThread_->Stop();

@@ -47,7 +47,7 @@ void Gateway::Execute(DriverCommand command) {
       session_.Connect(std::move(command.done));
       break;
     case CMD_DISCONNECT:
-      session_.Disconnect(std::move(command.done));
+      session_.Disconnect(command.result == ModemSession::kReconnecting, std::move(command.done));
       break;
     case CMD_TIMER:
       OnTimer(static_cast<uint32_t>(command.result));

@@ -33,7 +33,12 @@ void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
 
 bool IncomingMessages::IsDuplicate(const SMSMessage& message) {
   const ConfigStore& config = context_.config;
-  if (ConfiguredReadMode(config) == ReadMode::kPolling && listing_.CollectPolled(message)) return true;
+  // Only a polling round collects what it has seen; outside one, nothing is
+  // kept (a later genuine repeat is not a duplicate of it).
+  if (ConfiguredReadMode(config) == ReadMode::kPolling && IsPolling(listing_.Step()) &&
+      listing_.CollectPolled(message)) {
+    return true;
+  }
   if (config.GetInt("discard_duplicated") == 0) return false;
   // The inbox holds an equal message: same sender, recipient and text, and a
   // time stamp that is this message's own (a repeat of the same delivery,

@@ -41,7 +41,7 @@ constexpr std::string_view kAlreadyQueued = "CMGL command is already queued, new
 
 }  // namespace
 
-MemoryListing::MemoryListing(const GatewayContext& context, const ModemInfo& modem)
+MemoryListing::MemoryListing(const GatewayContext& context, ModemInfo& modem)
     : context_(context), modem_(modem) {}
 
 void MemoryListing::StartPolling() {
@@ -55,11 +55,12 @@ void MemoryListing::StartPolling() {
     return;
   }
   step_ = ListingStep::kPollingStarted;
-  if (modem_.Memory(0) != context_.config.GetString("receiver.polling_memory")) {
-    if (auto select = modem_.MakeSelectMemoryCommand()) {
-      context_.sender.Push(std::move(select));
-      step_ = ListingStep::kPollingSelectingMemory;
-    }
+  const std::string memory = context_.config.GetString("receiver.polling_memory");
+  if (!memory.empty() && modem_.Memory(0) != memory) {
+    // The storage to read is the polling memory, not whichever is current.
+    context_.sender.Push(std::make_unique<ATCommandMessage>("AT+CPMS=\"" + memory + "\"\r\n"));
+    selecting_ = memory;
+    step_ = ListingStep::kPollingSelectingMemory;
   }
   if (ListingCommandQueued()) {
     context_.log.Write(LogLevel::kWarning, kAlreadyQueued);
@@ -78,12 +79,17 @@ void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
       PostReadFailed();
     }
     step_ = ListingStep::kIdle;
+    selecting_.clear();
     return;
   }
   if (!success || event.kind != EventKind::kOk) return;
   const auto* transition =
       std::find_if(std::begin(kOnOk), std::end(kOnOk), [this](const ListingTransition& t) { return t.from == step_; });
   if (transition == std::end(kOnOk)) return;
+  if (!selecting_.empty() && (step_ == ListingStep::kPollingSelectingMemory ||
+                              step_ == ListingStep::kReaderSelectingMemory)) {
+    modem_.SetMemory(0, std::exchange(selecting_, {}));
+  }
   step_ = transition->to;
   switch (transition->action) {
     case ListingAction::kNone:
@@ -123,6 +129,7 @@ void MemoryListing::FinishPolling() {
 void MemoryListing::Abandon() {
   if (Running()) PostReadFailed();
   step_ = ListingStep::kIdle;
+  selecting_.clear();
   polled_.clear();
   listed_.clear();
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gateway/gateway_context.h"
@@ -38,7 +39,7 @@ inline bool IsPolling(ListingStep step) { return (static_cast<int>(step) & 8) !=
 
 class MemoryListing {
  public:
-  MemoryListing(const GatewayContext& context, const ModemInfo& modem);
+  MemoryListing(const GatewayContext& context, ModemInfo& modem);
   MemoryListing(const MemoryListing&) = delete;
   MemoryListing& operator=(const MemoryListing&) = delete;
 
@@ -75,8 +76,9 @@ class MemoryListing {
   void PostReadFailed();
 
   GatewayContext context_;
-  const ModemInfo& modem_;
+  ModemInfo& modem_;
   ListingStep step_ = ListingStep::kIdle;
+  std::string selecting_;  // the memory a queued selection makes current
   std::vector<std::unique_ptr<SMSMessage>> polled_;
   std::vector<std::unique_ptr<SMSMessage>> listed_;
 };

@@ -23,7 +23,10 @@ void ModemSession::Connect(RequestCompletion done) {
   ConfigStore& config = context_.config;
   Logger& log = context_.log;
   AsyncSerialComm& transport = context_.transport;
-  log.Write(LogLevel::kDetail, "Version " QM_VERSION);
+  if (!outage_) log.Write(LogLevel::kDetail, "Version " QM_VERSION);
+  // While "modem.reconnect.time" is set, a connection that fails now, or
+  // later, is tried again at that period until the modem answers.
+  KeepReconnecting();
 
   const std::string port = config.GetString("modem.port");
   connecting_ = false;
@@ -44,8 +47,12 @@ void ModemSession::Connect(RequestCompletion done) {
   if (!ok) {
     const SysError error = transport.LastError();
     const std::string text = PortErrorText(error, port);
-    context_.notices.ShowBalloon("Error", "Serial port: " + text);
-    log.Write(LogLevel::kPortFailure, "Serial port: " + text);
+    // Each try of an outage failing the same way is not news.
+    if (!outage_ || text != lastFailure_) {
+      context_.notices.ShowBalloon("Error", "Serial port: " + text);
+      log.Write(LogLevel::kPortFailure, "Serial port: " + text);
+    }
+    lastFailure_ = text;
     context_.notices.ShowLinkSituation("(error)");
     LeaveConfiguring();
     done.Fail(error.code, text);
@@ -59,15 +66,20 @@ void ModemSession::Connect(RequestCompletion done) {
   done.Succeed();
 }
 
-void ModemSession::Disconnect(RequestCompletion done) {
+void ModemSession::Disconnect(bool reconnecting, RequestCompletion done) {
   context_.timers.Cancel(TIMER_RESET);
-  context_.timers.Cancel(TIMER_RECONNECT);
   context_.timers.Cancel(TIMER_RESET_RECONNECT);
+  if (!reconnecting) {
+    // The user's own disconnect: no more tries until the next connect.
+    context_.timers.Cancel(TIMER_RECONNECT);
+    outage_ = false;
+  }
   connecting_ = false;  // replies still on their way belong to nothing now
   listing_.Abandon();
   context_.sender.AbortCommand();
   const bool closed = context_.transport.Close();
-  context_.notices.ShowLinkSituation(closed ? "(disconnected)" : "(error)");
+  // Between the tries of a reconnection the link stays "(error)".
+  if (!reconnecting) context_.notices.ShowLinkSituation(closed ? "(disconnected)" : "(error)");
   done.Succeed();
 }
 
@@ -77,15 +89,19 @@ void ModemSession::OnModemEvent(const AsyncEvent& event, bool success) {
     return;
   }
   if (!modem_.IsReady()) return;  // a late reply of a connection given up
-  if (listing_.Running()) {
-    listing_.OnReply(event, success);
-  } else if (StartsWithIgnoreCase(event.text, "+CUSD:")) {
+  // A USSD reply may come at any time, during a memory listing too.
+  if (StartsWithIgnoreCase(event.text, "+CUSD:")) {
     OnUssdReply(event);
+  } else if (listing_.Running()) {
+    listing_.OnReply(event, success);
   }
 }
 
 void ModemSession::OnInitialised() {
   connecting_ = false;
+  if (outage_) context_.log.Write(LogLevel::kDetail, "The modem is back");
+  outage_ = false;
+  lastFailure_.clear();
   const ConfigStore& config = context_.config;
   const std::string port = config.GetString("modem.port");
   context_.notices.ShowLinkSituation("(connected to " + port + ")");
@@ -100,12 +116,7 @@ void ModemSession::OnInitialised() {
   } else {
     timers.Cancel(TIMER_RESET);
   }
-  const int reconnect = config.GetInt("modem.reconnect.time");
-  if (reconnect > 0) {
-    timers.Schedule(TIMER_RECONNECT, TimerIntervalMs(reconnect, 1000), false);
-  } else {
-    timers.Cancel(TIMER_RECONNECT);
-  }
+  KeepReconnecting();
   if (!modem_.Problems()) {
     context_.notices.ShowBalloon("Connected", "Quillmoor GSM Modem Driver is connected to " + port);
   }
@@ -139,14 +150,25 @@ void ModemSession::ResetModem() {
   }
 }
 
+void ModemSession::KeepReconnecting() {
+  const int reconnect = context_.config.GetInt("modem.reconnect.time");
+  if (reconnect > 0) {
+    context_.timers.Schedule(TIMER_RECONNECT, TimerIntervalMs(reconnect, 1000), true);
+  } else {
+    context_.timers.Cancel(TIMER_RECONNECT);
+  }
+}
+
 void ModemSession::CheckConnection() {
   if (context_.transport.GetStatus() != LinkStatus::kError) return;
-  context_.log.Write(LogLevel::kDetail, "Connection lost, trying to reconnect the modem");
+  // Said once per outage, not once per try.
+  if (!outage_) context_.log.Write(LogLevel::kDetail, "Connection lost, trying to reconnect the modem");
+  outage_ = true;
   Reconnect();
 }
 
 void ModemSession::Reconnect() {
-  context_.commands.Push(DriverCommand(CMD_DISCONNECT));
+  context_.commands.Push(DriverCommand(CMD_DISCONNECT, kReconnecting));
   context_.commands.Push(DriverCommand(CMD_CONNECT));
 }
 
@@ -162,7 +184,7 @@ void ModemSession::EnterConfiguring() {
 
 void ModemSession::LeaveConfiguring() {
   AsyncSerialComm& transport = context_.transport;
-  transport.Purge();
+  transport.ClearReplyQueues();
   if (transport.GetStatus() != LinkStatus::kError) transport.SetStatus(LinkStatus::kReady);
   transport.SetReplyTimeout(static_cast<uint32_t>(std::max(context_.config.GetInt("sender.timeout"), 0)));
 }

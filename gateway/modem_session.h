@@ -10,6 +10,9 @@
 // Threads: command thread only.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "gateway/gateway_context.h"
 #include "gateway/request_completion.h"
 #include "modem/async_event.h"
@@ -30,15 +33,21 @@ class ModemSession {
   // initialisation. `done` learns whether the port could be opened.
   void Connect(RequestCompletion done);
   // CMD_DISCONNECT: stops the timers of the connection, ends the command in
-  // progress and closes the port.
-  void Disconnect(RequestCompletion done);
+  // progress and closes the port. The user's disconnect also stops the
+  // reconnection tries; one that is part of a reconnection does not.
+  void Disconnect(bool reconnecting, RequestCompletion done);
+  // The `result` of a CMD_DISCONNECT that is part of a reconnection.
+  static constexpr int32_t kReconnecting = 1;
   // CMD_MODEM_EVENT.
   void OnModemEvent(const AsyncEvent& event, bool success);
 
   // TIMER_RESET: the configured reset commands, then (with
   // "modem.reset.reconnect") a reconnection after "modem.reset.sleep" ms.
   void ResetModem();
-  // TIMER_RECONNECT: reconnects when the link is in its error state.
+  // TIMER_RECONNECT: reconnects when the link is in its error state; it
+  // fires at "modem.reconnect.time" from the first connect on, so a modem
+  // missing at start, lost during the initialisation or failing to come back
+  // at the first try is tried again until it answers.
   void CheckConnection();
   // Queues a disconnect followed by a connect, as the frame's commands do.
   void Reconnect();
@@ -46,21 +55,24 @@ class ModemSession {
   // The configuring phase: entering it marks the link configuring, takes
   // every item out of the modem command queue (messages go back to the
   // outbox, raw commands are dropped), ends any memory listing and switches
-  // to the connection reply timeout; leaving it purges the port and the reply
-  // queues, marks the link ready unless it failed, and restores the reply
-  // timeout.
+  // to the connection reply timeout; leaving it clears the reply queues
+  // (unsolicited results stay), marks the link ready unless it failed, and
+  // restores the reply timeout.
   void EnterConfiguring();
   void LeaveConfiguring();
 
  private:
   void OnInitialised();
   void OnUssdReply(const AsyncEvent& event);
+  void KeepReconnecting();
 
   GatewayContext context_;
   ModemInfo& modem_;
   MemoryListing& listing_;
   Outbox& outbox_;
   bool connecting_ = false;  // the initialisation sequence runs
+  bool outage_ = false;      // reconnecting after the link was lost
+  std::string lastFailure_;  // the last connect failure shown
 };
 
 }  // namespace qm

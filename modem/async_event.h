@@ -2,6 +2,7 @@
 // write completion, as routed to the transport's listener queues.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qm {
@@ -29,6 +30,7 @@ struct AsyncEvent {
   int code = 0;
   std::string text;   // the line as UTF-8 text
   std::string bytes;  // the raw bytes of the line
+  uint64_t serial = 0;  // set by the transport: later events have larger numbers
 };
 
 }  // namespace qm

@@ -79,6 +79,7 @@ bool AsyncSerialComm::Open(const std::string& port) {
   }
   // A port still open is closed first; the status stays as the caller set it.
   ResetOpenEvent();
+  EndCommandInFlight();
   if (port_.Close(true)) log_.Write(LogLevel::kDetail, "Serial port closed");
   const SysError error = port_.Open(path);
   if (error.code != kErrNone) {
@@ -94,6 +95,7 @@ bool AsyncSerialComm::Open(const std::string& port) {
 
 bool AsyncSerialComm::Close() {
   ResetOpenEvent();
+  EndCommandInFlight();
   if (port_.Close(true)) log_.Write(LogLevel::kDetail, "Serial port closed");
   SetStatus(LinkStatus::kDisconnected);
   return true;
@@ -247,6 +249,17 @@ void AsyncSerialComm::SetAwaitingReply(bool awaiting) {
   if (awaiting) port_.WakeReader();
 }
 
+void AsyncSerialComm::EndCommandInFlight() {
+  {
+    std::lock_guard lock(stateMutex_);
+    if (!awaitingReply_) return;
+    awaitingReply_ = false;
+  }
+  // No reply can come through a closed port: the command in flight fails
+  // now rather than time out in the middle of whatever follows.
+  PushEvent(ListenerSlot::kErrors, AsyncEvent{EventKind::kFailure, kErrInvalidHandle, "The port was closed", {}});
+}
+
 bool AsyncSerialComm::IsAwaitingReply() const {
   std::lock_guard lock(stateMutex_);
   return awaitingReply_;
@@ -287,7 +300,15 @@ void AsyncSerialComm::PushEvent(ListenerSlot slot, AsyncEvent event) {
   // Pushed under the lock so that a queue cannot be unregistered (and then
   // destroyed by its owner) while an event is being handed to it.
   std::lock_guard lock(listenerMutex_);
-  if (ListenerQueue* queue = listeners_[static_cast<std::size_t>(slot)]) queue->Push(std::move(event));
+  event.serial = ++eventSerial_;
+  if (ListenerQueue* queue = listeners_[static_cast<std::size_t>(slot)]) {
+    queue->PushBounded(std::move(event), kListenerQueueCapacity);
+  }
+}
+
+uint64_t AsyncSerialComm::EventSerial() const {
+  std::lock_guard lock(listenerMutex_);
+  return eventSerial_;
 }
 
 void AsyncSerialComm::Purge() {
@@ -298,6 +319,14 @@ void AsyncSerialComm::Purge() {
   }
 }
 
+void AsyncSerialComm::ClearReplyQueues() {
+  std::lock_guard lock(listenerMutex_);
+  for (std::size_t slot = 0; slot < kListenerSlotCount; ++slot) {
+    if (static_cast<ListenerSlot>(slot) == ListenerSlot::kIncoming) continue;
+    if (ListenerQueue* queue = listeners_[slot]) queue->Clear();
+  }
+}
+
 void AsyncSerialComm::FeedReceived(std::string_view bytes) {
   if (bytes.empty()) return;
   ReplyParser::Output out = parser_.Feed(bytes);
@@ -305,7 +334,15 @@ void AsyncSerialComm::FeedReceived(std::string_view bytes) {
     log_.Write(LogLevel::kError, "Serial port: " + std::to_string(ReplyParser::kMaxPending) +
                       " bytes received without a line end, discarded");
   }
-  for (RoutedEvent& routed : out.events) PushEvent(routed.slot, std::move(routed.event));
+  for (RoutedEvent& routed : out.events) {
+    if (routed.unsolicited) {
+      // News the modem sends on its own ("+CREG: 1", "RING") is no reply to
+      // the command in flight.
+      log_.Write(LogLevel::kError, "Serial port: unsolicited result ignored: " + routed.event.text);
+      continue;
+    }
+    PushEvent(routed.slot, std::move(routed.event));
+  }
 }
 
 // ---- errors ----

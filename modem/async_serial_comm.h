@@ -105,6 +105,12 @@ class AsyncSerialComm {
   ListenerQueue* SetListener(ListenerQueue* queue, ListenerSlot slot);
   // Discards pending port input and output and clears every listener queue.
   void Purge();
+  // Clears the reply queues but keeps the unsolicited results waiting on the
+  // incoming slot and in the port ("+CMTI:" right after AT+CNMI=).
+  void ClearReplyQueues();
+  // The serial number of the last event pushed to a listener: an event with
+  // a larger one came later.
+  uint64_t EventSerial() const;
   // Resets a status stuck at busy for more than reply timeout x 5 ms to ready.
   bool CheckBusyTimeout();
 
@@ -121,6 +127,9 @@ class AsyncSerialComm {
   void SetLastError(SysError error);
   void ClearLastError() { SetLastError(SysError{}); }
   void LogSent(std::string_view bytes, bool removeLineEnds);
+  // Ends the command that awaits a reply with a failure event (the port is
+  // being closed).
+  void EndCommandInFlight();
   void SignalOpen();
   void ResetOpenEvent();
   // Waits until the port is usable and the status is neither disconnected
@@ -138,8 +147,8 @@ class AsyncSerialComm {
  private:
   void ReaderLoop(std::stop_token stop);
   // Reads everything the port has (in blocks, or byte by byte with a 500 ms
-  // pause limit) and parses it once.
-  void Drain(uint64_t generation);
+  // pause limit) and parses it once; false after a read error.
+  bool Drain(uint64_t generation);
   // Reports a failure of the wait or a read as a kind-9 event.
   void ReportFailure(const SysError& error);
   // The device vanished: one kind-9 event, status 4, the port closed.
@@ -167,6 +176,7 @@ class AsyncSerialComm {
 
   mutable std::mutex listenerMutex_;
   std::array<ListenerQueue*, kListenerSlotCount> listeners_{};
+  uint64_t eventSerial_ = 0;  // under listenerMutex_
 
   mutable std::mutex errorMutex_;
   SysError lastError_;

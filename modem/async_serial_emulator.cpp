@@ -25,6 +25,7 @@ void AsyncSerialEmulator::StartReader() {
 }
 
 bool AsyncSerialEmulator::Open(const std::string&) {
+  EndCommandInFlight();
   ClearLastError();
   Purge();
   written_.Clear();  // as a real port's purge drops what was written before
@@ -34,6 +35,7 @@ bool AsyncSerialEmulator::Open(const std::string&) {
 
 bool AsyncSerialEmulator::Close() {
   ResetOpenEvent();
+  EndCommandInFlight();
   SetStatus(LinkStatus::kDisconnected);
   return true;
 }
@@ -73,10 +75,11 @@ void AsyncSerialEmulator::Run(std::stop_token stop) {
     if (rule.action != EmulatorAction::kReply && !SleepFor(stop, delays_.network)) break;
     if (rule.action == EmulatorAction::kSubmitted) {
       reply = "+CMGS: " + std::to_string(reference_.fetch_add(1)) + "\r\nOK\r\n";
-      InjectIncoming(*written);
     }
     ClearLastError();
     FeedReceived(reply);
+    // The message "arrives" once the submission has been answered.
+    if (rule.action == EmulatorAction::kSubmitted) InjectIncoming(*written);
   }
 }
 

@@ -72,6 +72,8 @@ enum ModemFeature : uint32_t {
   kFeatureBm2 = 0x40000,
   kFeatureBfr0 = 0x80000,
   kFeatureBfr1 = 0x100000,
+  kFeatureCnmiMode1 = 0x200000,
+  kFeatureCnmiMode3 = 0x400000,
 };
 
 // What an unchecked capability is taken to be.
@@ -124,6 +126,8 @@ enum class ReplyHandling {
   kInitEcho,        // a line echoing the init string is skipped
   kPinError,        // an error is notified, yet is no problem of the link
   kErrorReported,   // an error is notified as a problem
+  kNotifySetting,   // as kErrorReported; a modem that refuses to announce
+                    // messages is polled instead
   kCapabilities,    // probe: a list line sets the feature bits of kFeatureRules
   kMemories,        // probe: "+CPMS:" names the three memories
   kSerialNumber,    // probe: lines are not kept
@@ -170,6 +174,9 @@ struct InitStep {
   uint32_t failure;       // set by a failed probe
   std::string_view text;  // notification text of an error
   NextStep next;
+  // A probe's own reply line starts with this; other lines (news the modem
+  // sends meanwhile) are passed over. Empty: any line.
+  std::string_view replyPrefix = {};
 };
 
 inline constexpr std::string_view kTextModel = "While getting modem model (AT+CGMM): ";
@@ -193,29 +200,29 @@ inline constexpr auto kInitSteps = [] {
       {kAwaitPin, kPinCode, 0, {kCheckCsms, kCsmsFeatures}, kPinError, kNothing,
         0, "While entering PIN code: ", kAwaitCmeeSupport},
       {kAwaitCmeeSupport, "AT+CMEE=?\r\n", kCheckCmee, {kCheckCmgd, kDeleteFeatures}, kCapabilities, kNothing,
-        kFailureCmee, "While getting error support (AT+CMEE): ", kAwaitCmeeSet},
+        kFailureCmee, "While getting error support (AT+CMEE): ", kAwaitCmeeSet, "+CMEE:"},
       {kAwaitCmeeSet, kNumericErrors, 0, {}, kErrorReported, kNothing,
         0, "While setting error mode (AT+CMEE): ", kAwaitCsms},
       {kAwaitCsms, "AT+CSMS=?\r\n", kCheckCsms, {kCheckCmgf, kSendModeFeatures}, kCapabilities, kNothing,
-        kFailureCsms, "While getting SMS support (AT+CSMS): ", kAwaitCmgfSupport},
+        kFailureCsms, "While getting SMS support (AT+CSMS): ", kAwaitCmgfSupport, "+CSMS:"},
       {kAwaitCmgfSupport, "AT+CMGF=?\r\n", kCheckCmgf, {kCheckCnmi, kNotifyFeatures}, kCapabilities, kNothing,
-        kFailureCmgf, "While getting text/PDU mode support (AT+CMGF): ", kAwaitCnmiSupport},
+        kFailureCmgf, "While getting text/PDU mode support (AT+CMGF): ", kAwaitCnmiSupport, "+CMGF:"},
       {kAwaitCnmiSupport, "AT+CNMI=?\r\n", kCheckCnmi, {kCheckCmee, kCmeeFeatures}, kCapabilities, kNothing,
-        kFailureCnmi, "While getting notification support (AT+CNMI): ", kAwaitCmgdSupport},
+        kFailureCnmi, "While getting notification support (AT+CNMI): ", kAwaitCmgdSupport, "+CNMI:"},
       {kAwaitCmgdSupport, "AT+CMGD=?\r\n", kCheckCmgd, {}, kCapabilities, kSimLoading,
-        kFailureCmgd, "While getting deleting support (AT+CMGD): ", kAwaitCpms},
+        kFailureCmgd, "While getting deleting support (AT+CMGD): ", kAwaitCpms, "+CMGD:"},
       {kAwaitCpms, "AT+CPMS?\r\n", 0, {kCheckCusd, kCusdFeatures}, kMemories, kSimLoading,
-        kFailureCpms, "While getting modem memory types (AT+CPMS): ", kAwaitCusdSupport},
+        kFailureCpms, "While getting modem memory types (AT+CPMS): ", kAwaitCusdSupport, "+CPMS:"},
       {kAwaitCusdSupport, "AT+CUSD=?\r\n", kCheckCusd, {}, kCapabilities, kUnparsableLine,
-        kFailureCusd, "While getting USSD support (AT+CUSD):", kAwaitGsn},
+        kFailureCusd, "While getting USSD support (AT+CUSD):", kAwaitGsn, "+CUSD:"},
       {kAwaitGsn, "AT+GSN\r\n", kCheckGsn, {}, kSerialNumber, kNothing,
         kFailureGsn, kTextModel, kAwaitModel},
       {kAwaitModel, "AT+CGMM\r\n", kCheckModel, {}, kModel, kNothing,
         kFailureModel, kTextModel, kAwaitSignal},
       {kAwaitSignal, "AT+CSQ\r\n", kCheckSignal, {}, kSignal, kNothing,
-        kFailureSignal, "While getting signal strength (AT+CSQ): ", kAwaitNotify},
-      {kAwaitNotify, kNotification, 0, {}, kAnyReply, kNothing,
-        0, "", kAwaitSendMode},
+        kFailureSignal, "While getting signal strength (AT+CSQ): ", kAwaitNotify, "+CSQ:"},
+      {kAwaitNotify, kNotification, 0, {}, kNotifySetting, kNothing,
+        0, "While setting new message indications (AT+CNMI): ", kAwaitSendMode},
       {kAwaitSendMode, kSendMode, 0, {}, kErrorReported, kNothing,
         0, "While setting sending mode (AT+CMGF): ", kSmscOrCustom},
       {kAwaitSmsc, kSmsc, 0, {}, kErrorReported, kNothing,
@@ -248,7 +255,8 @@ inline constexpr FeatureRule kFeatureRules[] = {
     {InitState::kAwaitCmeeSupport, 0, 0, kFeatureCmee0},    {InitState::kAwaitCmeeSupport, 0, 1, kFeatureCmee1},
     {InitState::kAwaitCmeeSupport, 0, 2, kFeatureCmee2},    {InitState::kAwaitCsms, 0, 0, kFeatureCsms0},
     {InitState::kAwaitCsms, 0, 1, kFeatureCsms1},           {InitState::kAwaitCmgfSupport, 0, 1, kFeatureTextMode},
-    {InitState::kAwaitCmgfSupport, 0, 0, kFeaturePduMode},  {InitState::kAwaitCnmiSupport, 0, 2, kFeatureCnmiMode2},
+    {InitState::kAwaitCmgfSupport, 0, 0, kFeaturePduMode},  {InitState::kAwaitCnmiSupport, 0, 2, kFeatureCnmiMode2},  {InitState::kAwaitCnmiSupport, 0, 1, kFeatureCnmiMode1},
+    {InitState::kAwaitCnmiSupport, 0, 3, kFeatureCnmiMode3},
     {InitState::kAwaitCnmiSupport, 1, 1, kFeatureNotifyIndex},
     {InitState::kAwaitCnmiSupport, 1, 2, kFeatureNotifyContent},
     {InitState::kAwaitCnmiSupport, 2, 0, kFeatureBm0},      {InitState::kAwaitCnmiSupport, 2, 1, kFeatureBm1},
@@ -272,5 +280,11 @@ inline constexpr int kTolerableFailures = 6;
 // The errors "AT+CMGD=?" and "AT+CPMS?" may give while the SIM phone book is
 // still loading.
 inline constexpr std::string_view kSimLoadingErrors[] = {"SM BL not ready", "ERROR"};
+
+// Right after power-on a modem may say its SIM is busy or not ready yet
+// ("+CMS ERROR: 314", "+CME ERROR: 14" or 515): the step is tried again this
+// many times, this long apart, before its failure counts.
+inline constexpr int kSimBusyRetries = 5;
+inline constexpr int kSimBusyPauseMs = 1000;
 
 }  // namespace qm

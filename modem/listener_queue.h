@@ -26,4 +26,8 @@ enum class ListenerSlot : int {
 };
 inline constexpr std::size_t kListenerSlotCount = 6;
 
+// The most events a listener queue holds; past it the oldest go, so a modem
+// chattering to a queue nobody reads cannot exhaust memory.
+inline constexpr std::size_t kListenerQueueCapacity = 1024;
+
 }  // namespace qm

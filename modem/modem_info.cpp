@@ -19,6 +19,30 @@ bool IsSimLoadingError(const AsyncEvent& e) {
 
 const InitStep& StepOf(InitState state) { return kInitSteps[static_cast<std::size_t>(state)]; }
 
+// "Not yet": the SIM is busy or still starting.
+bool IsSimBusy(const AsyncEvent& e) {
+  if (e.kind != EventKind::kFailure) return false;
+  if (StartsWithIgnoreCase(e.bytes, "+CMS")) return e.code == 314;
+  if (StartsWithIgnoreCase(e.bytes, "+CME")) {
+    if (e.code == 14 || e.code == 515) return true;
+    // A verbose report has no number.
+    return EqualsIgnoreCase(e.text, "SIM busy") || EqualsIgnoreCase(e.text, "SIM not ready");
+  }
+  return false;
+}
+
+// A line of a probe's reply that is its own. The model and the serial
+// number come bare, or after their command's name; a line like "+CREG: 1"
+// or "^RSSI:17" is the modem's news, not the answer.
+bool IsOwnReplyLine(const InitStep& step, const AsyncEvent& e) {
+  if (!step.replyPrefix.empty()) return StartsWithIgnoreCase(e.text, step.replyPrefix);
+  if (step.reply == ReplyHandling::kModel || step.reply == ReplyHandling::kSerialNumber) {
+    if (StartsWithIgnoreCase(e.text, "+CGMM:") || StartsWithIgnoreCase(e.text, "+CGSN:")) return true;
+    return !e.text.starts_with('+') && !e.text.starts_with('^');
+  }
+  return true;
+}
+
 }  // namespace
 
 ModemInfo::ModemInfo(ConfigStore& config, ModemCommandQueue& commands, Notify notify)
@@ -27,6 +51,7 @@ ModemInfo::ModemInfo(ConfigStore& config, ModemCommandQueue& commands, Notify no
 void ModemInfo::Reset(bool useFeatures, uint32_t checks) {
   state_ = InitState::kSendInit;
   customIndex_ = 0;
+  simBusyRetries_ = 0;
   features_ = 0;
   failures_ = 0;
   failureCount_ = 0;
@@ -40,10 +65,12 @@ void ModemInfo::Reset(bool useFeatures, uint32_t checks) {
 
 bool ModemInfo::ProcessEvent(const AsyncEvent& event) {
   const bool wasReady = IsReady();
+  if (IsSimBusy(event) && simBusyRetries_ < kSimBusyRetries && RetryStep()) return false;
   const AsyncEvent ok{EventKind::kOk, 0, "OK", "OK"};
   const AsyncEvent* reply = &event;
   while (HandleReply(StepOf(state_), *reply)) {
     state_ = NextState(StepOf(state_));
+    simBusyRetries_ = 0;
     const InitStep& step = StepOf(state_);
     if ((checks_ & step.assumed.check) == 0) features_ |= step.assumed.features;
     // A step that sends nothing runs at once as if the modem had said OK.
@@ -60,6 +87,14 @@ bool ModemInfo::ProcessEvent(const AsyncEvent& event) {
   return IsReady();
 }
 
+bool ModemInfo::RetryStep() {
+  std::string command = BuildCommand(StepOf(state_));
+  if (command.empty()) return false;
+  ++simBusyRetries_;
+  commands_.Push(std::make_unique<ATCommandMessage>(std::move(command), std::chrono::milliseconds(kSimBusyPauseMs)));
+  return true;
+}
+
 bool ModemInfo::HandleReply(const InitStep& step, const AsyncEvent& e) {
   const bool line = e.kind == EventKind::kInfo;
   switch (step.reply) {
@@ -73,13 +108,19 @@ bool ModemInfo::HandleReply(const InitStep& step, const AsyncEvent& e) {
     case ReplyHandling::kErrorReported:
       if (IsError(e)) Report(step.text, &e, step.reply == ReplyHandling::kErrorReported);
       return true;
+    case ReplyHandling::kNotifySetting:
+      if (IsError(e)) {
+        Report(step.text, &e, true);
+        NotificationsRefused();
+      }
+      return true;
     case ReplyHandling::kCapabilities:
     case ReplyHandling::kMemories:
     case ReplyHandling::kSerialNumber:
     case ReplyHandling::kModel:
     case ReplyHandling::kSignal:
       if (line) {
-        ReadReplyLine(step, e);
+        if (IsOwnReplyLine(step, e)) ReadReplyLine(step, e);
         return false;
       }
       if (IsError(e) && !(step.tolerates == Tolerance::kSimLoading && IsSimLoadingError(e))) ProbeFailed(step, &e);
@@ -105,16 +146,21 @@ void ModemInfo::ReadReplyLine(const InitStep& step, const AsyncEvent& e) {
       const StringReplyEvent reply(e);
       const std::vector<std::string> items =
           reply.parseFailed ? std::vector<std::string>() : SplitReplyItems(reply.text);
-      if (items.size() < 9) {
-        ProbeFailed(step, nullptr);
-      } else {
+      if (items.size() >= 9) {
         memories_ = {items[0], items[3], items[6]};
+      } else if (items.size() >= 6) {
+        memories_ = {items[0], items[3], items[3]};  // a modem with two memories receives into the second
+      } else {
+        ProbeFailed(step, nullptr);
       }
       return;
     }
-    case ReplyHandling::kModel:
-      model_ = std::string(TrimBlanks(e.text));
+    case ReplyHandling::kModel: {
+      std::string_view model = e.text;
+      if (StartsWithIgnoreCase(model, "+CGMM:")) model.remove_prefix(6);
+      model_ = std::string(TrimBlanks(model));
       return;
+    }
     case ReplyHandling::kSignal: {
       const int rssi = ReadReplyNumber(StringReplyEvent(e).text);
       // 0..98 in steps of about 3 %; 99 means "not known".
@@ -183,8 +229,23 @@ void ModemInfo::ChooseReadMode() {
   StoreReadMode(config_, mode);
 }
 
+void ModemInfo::NotificationsRefused() {
+  // No message will ever be announced: read the memory by polling where the
+  // modem can delete what it has read, else leave incoming messages alone.
+  const ReadMode mode = ConfiguredReadMode(config_);
+  if (mode != ReadMode::kNotifyIndex && mode != ReadMode::kNotifyContent) return;
+  const bool canPoll = (failures_ & kFailureCmgd) == 0 && (features_ & kDeleteFeatures) != 0;
+  StoreReadMode(config_, canPoll ? ReadMode::kPolling : ReadMode::kIgnore);
+}
+
 std::string ModemInfo::NotificationCommand() const {
-  std::string command = "AT+CNMI=2";
+  // The routing mode the modem offers: 2 (buffer while the link is busy),
+  // else 3, else 1.
+  const char* routing = (features_ & kFeatureCnmiMode2)   ? "2"
+                        : (features_ & kFeatureCnmiMode3) ? "3"
+                        : (features_ & kFeatureCnmiMode1) ? "1"
+                                                          : "2";
+  std::string command = std::string("AT+CNMI=") + routing;
   switch (ConfiguredReadMode(config_)) {
     case ReadMode::kNotifyIndex: command += ",1"; break;
     case ReadMode::kNotifyContent: command += ",2"; break;

@@ -59,6 +59,10 @@ class ModemInfo {
  private:
   // Reads one event of the current step; true when the step is over.
   bool HandleReply(const InitStep& step, const AsyncEvent& event);
+  // Sends the current step's command again after a pause; false when it has
+  // none.
+  bool RetryStep();
+  void NotificationsRefused();
   void ReadReplyLine(const InitStep& step, const AsyncEvent& event);
   InitState NextState(const InitStep& step);
   // The command sent on entering `step`; empty for none.
@@ -78,6 +82,7 @@ class ModemInfo {
 
   InitState state_ = InitState::kSendInit;
   int customIndex_ = 0;
+  int simBusyRetries_ = 0;  // of the current step
   uint32_t checks_ = kAllChecks;
   uint32_t features_ = 0;
   uint32_t failures_ = 0;

@@ -1,5 +1,8 @@
 #include "modem/modem_sender.h"
 
+#include <algorithm>
+#include <condition_variable>
+
 #include "base/logger.h"
 #include "modem/async_serial_comm.h"
 #include "modem/pin_mask.h"
@@ -89,7 +92,7 @@ void ModemSender::Execute(std::unique_ptr<GenericMessage> item, std::stop_token 
     handler = handler_;
   }
   if (handler) {
-    handler(std::move(message));
+    handler(std::move(message), stop);
     return;
   }
   events_.SendFinished(std::move(message), false);
@@ -104,8 +107,56 @@ void ModemSender::PostModemEvent(const AsyncEvent& event, bool success) {
   events_.ModemReply(event, success);
 }
 
-void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_token stop) {
+bool ModemSender::SleepFor(std::stop_token stop, std::chrono::milliseconds duration) {
+  std::mutex mutex;
+  std::condition_variable_any cv;
+  std::unique_lock lock(mutex);
+  cv.wait_for(lock, stop, duration, [] { return false; });
+  return !stop.stop_requested();
+}
+
+void ModemSender::WaitForQuiet(std::stop_token stop) {
+  // A reply still on its way (after a time-out, or to the Ctrl-Z that ended
+  // an unexpected prompt) must not be taken for the next command's: wait
+  // until the modem has been silent for a while, dropping what comes.
+  const auto quiet = std::chrono::milliseconds(std::clamp<uint32_t>(transport_.ReplyTimeout(), 100, 1000));
+  const auto deadline = std::chrono::steady_clock::now() + 5 * quiet;
+  while (!stop.stop_requested() && std::chrono::steady_clock::now() < deadline) {
+    std::optional<AsyncEvent> late = replies_.PopFor(quiet);
+    if (!late) {
+      if (replies_.Empty()) break;  // silent for the whole interval (or woken by a clear)
+      continue;
+    }
+    if (late->kind != EventKind::kWriteDone) {
+      log_.Write(LogLevel::kWarning, "Serial port: late reply ignored: " + late->text);
+    }
+  }
+  outOfStep_ = false;
+}
+
+uint64_t ModemSender::BeginCommand(std::stop_token stop) {
+  if (outOfStep_) WaitForQuiet(stop);
   RegisterReplyQueue();
+  return transport_.EventSerial();
+}
+
+std::optional<AsyncEvent> ModemSender::NextReply(std::stop_token stop, uint64_t writtenAfter) {
+  for (;;) {
+    std::optional<AsyncEvent> event = replies_.Pop();
+    if (!event) {
+      if (stop.stop_requested()) return std::nullopt;
+      continue;  // a clear woke us
+    }
+    // Nothing the modem said before the command was written answers it.
+    if (event->serial != 0 && event->serial <= writtenAfter) continue;
+    if (event->kind == EventKind::kError && event->code == 0 && event->text == "timeout") outOfStep_ = true;
+    return event;
+  }
+}
+
+void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_token stop) {
+  if (message.Delay().count() > 0 && !SleepFor(stop, message.Delay())) return;
+  const uint64_t writtenAfter = BeginCommand(stop);
   transport_.SetAwaitingReply(true);
   if (!transport_.WriteCommand(message.Command())) {
     transport_.SetAwaitingReply(false);
@@ -118,11 +169,8 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
     return;
   }
   for (bool done = false; !done;) {
-    std::optional<AsyncEvent> event = replies_.Pop();
-    if (!event) {
-      if (stop.stop_requested()) break;
-      continue;  // a clear woke us
-    }
+    std::optional<AsyncEvent> event = NextReply(stop, writtenAfter);
+    if (!event) break;
     switch (event->kind) {
       case EventKind::kWriteDone:
         break;
@@ -137,6 +185,7 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
         const std::string text = UnexpectedReplyText(*event);
         log_.Write(LogLevel::kError, text);
         transport_.WriteCommand("\x1A");
+        outOfStep_ = true;  // the modem answers the Ctrl-Z as well
         PostModemEvent(AsyncEvent{EventKind::kFailure, 0, text, event->bytes}, false);
         done = true;
         break;

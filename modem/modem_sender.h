@@ -15,6 +15,7 @@
 // while the worker is not running).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,7 +39,8 @@ using ModemCommandQueue = BlockingQueue<std::unique_ptr<GenericMessage>>;
 
 class ModemSender {
  public:
-  using MessageHandler = std::function<void(std::unique_ptr<SMSMessage>)>;
+  // Sends one message; runs on the worker and must end soon after `stop`.
+  using MessageHandler = std::function<void(std::unique_ptr<SMSMessage>, std::stop_token stop)>;
 
   ModemSender(AsyncSerialComm& transport, ModemEventSink& events, Logger& log);
   ~ModemSender();
@@ -46,8 +48,10 @@ class ModemSender {
   ModemSender& operator=(const ModemSender&) = delete;
 
   void Start();
-  // Ends the worker, and a command it is waiting on, and waits for it; queued
-  // items stay in the queue.
+  // Asks the worker to end: it takes no new item, and a command or message
+  // it is waiting on ends soon. Returns at once.
+  void SignalStop() { worker_.request_stop(); }
+  // SignalStop, then waits for the worker; queued items stay in the queue.
   void Stop();
 
   void Push(std::unique_ptr<GenericMessage> item) { queue_.Push(std::move(item)); }
@@ -63,9 +67,22 @@ class ModemSender {
   AsyncSerialComm& Transport() { return transport_; }
   ModemEventSink& Events() { return events_; }
 
-  // Writes one AT command and forwards its replies until the command ends
-  // (or `stop` is requested).
+  // Writes one AT command (after its delay) and forwards its replies until
+  // the command ends (or `stop` is requested).
   void ExecuteATCommand(const ATCommandMessage& message, std::stop_token stop = {});
+
+  // For the code that talks to the modem on the worker (this class and the
+  // sending pipeline). BeginCommand brings the channel back in step when a
+  // reply went astray before (a time-out, an aborted prompt), clears the
+  // reply queue and returns the serial number after which replies belong to
+  // what is written next; NextReply hands out those replies only, and nullopt
+  // on a stop.
+  uint64_t BeginCommand(std::stop_token stop);
+  std::optional<AsyncEvent> NextReply(std::stop_token stop, uint64_t writtenAfter);
+  // The next command waits for the modem to fall silent first.
+  void MarkOutOfStep() { outOfStep_ = true; }
+  // Sleeps, ending early on a stop; false when stopped.
+  static bool SleepFor(std::stop_token stop, std::chrono::milliseconds duration);
   // Ends the command in progress (a kind-14 event) and marks the link
   // disconnected.
   void AbortCommand();
@@ -80,12 +97,14 @@ class ModemSender {
  private:
   void Run(std::stop_token stop);
   void Execute(std::unique_ptr<GenericMessage> item, std::stop_token stop);
+  void WaitForQuiet(std::stop_token stop);
 
   AsyncSerialComm& transport_;
   ModemEventSink& events_;
   Logger& log_;
   ModemCommandQueue queue_;
   ListenerQueue replies_;
+  bool outOfStep_ = false;  // worker only
 
   mutable std::mutex mutex_;
   MessageHandler handler_;

@@ -10,59 +10,23 @@ namespace {
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Index one past the end of the last complete line, 0 when there is none.
-std::size_t CompleteLength(std::string_view buffer) {
-  std::size_t lineStart = 0;
-  std::size_t end = 0;
-  for (std::size_t i = buffer.size(); i > 0; --i) {
-    if (IsLineEnd(buffer[i - 1])) {
-      lineStart = i;
-      end = i;
-      break;
-    }
-  }
-  // What follows may still hold prompts, each the first non-blank byte of
-  // its line (and each ending that line).
-  for (std::size_t i = lineStart;;) {
-    while (i < buffer.size() && IsBlank(buffer[i])) ++i;
-    if (i >= buffer.size() || buffer[i] != '>') return end;
-    end = ++i;
-  }
-}
+}  // namespace
 
-ListenerSlot SlotFor(const LineClass& c, bool bodyFollows) {
-  switch (c.rule) {
-    case SlotRule::kBodyOrError:
-      return bodyFollows ? ListenerSlot::kIncoming : ListenerSlot::kErrors;
-    case SlotRule::kBodyOrInfo:
-      return bodyFollows ? ListenerSlot::kIncoming : ListenerSlot::kInfo;
-    case SlotRule::kFixed:
-      break;
-  }
-  return c.slot;
-}
-
-const LineClass& ClassOf(std::string_view line) {
+const LineClass& ClassOfLine(std::string_view line) {
   for (const LineClass& c : kLineClasses) {
     if (StartsWithIgnoreCase(line, c.prefix)) return c;
   }
   return kLineClasses[std::size(kLineClasses) - 1];
 }
 
-bool IsBodyHeader(std::string_view line) {
-  for (std::string_view header : kBodyHeaders) {
-    if (StartsWithIgnoreCase(line, header)) return true;
-  }
-  return false;
-}
+namespace {
 
-}  // namespace
-
-RoutedEvent ClassifyLine(std::string_view line, bool& bodyFollows) {
-  const LineClass& c = ClassOf(line);
+RoutedEvent Classify(std::string_view line) {
+  const LineClass& c = ClassOfLine(line);
   RoutedEvent routed;
-  routed.slot = SlotFor(c, bodyFollows);
-  if (c.modemError) {
+  routed.slot = c.slot;
+  routed.unsolicited = c.role == LineRole::kUnsolicited;
+  if (c.role == LineRole::kModemError) {
     routed.event = MakeModemErrorEvent(line);
     routed.event.text = SanitizeUtf8(routed.event.text);
   } else {
@@ -71,38 +35,94 @@ RoutedEvent ClassifyLine(std::string_view line, bool& bodyFollows) {
     routed.event.text = SanitizeUtf8(line);
     routed.event.bytes = std::string(line);
   }
-  if (!c.finalResult) bodyFollows = IsBodyHeader(line);
   return routed;
 }
 
-namespace {
+bool EndsABody(std::string_view line) {
+  const LineRole role = ClassOfLine(line).role;
+  return role == LineRole::kFinal || role == LineRole::kModemError || IsMessageHeader(line);
+}
 
-// Appends the events of every complete line at the front of `buffer` to `events`.
-void ParseInto(std::string& buffer, bool& bodyFollows, std::vector<RoutedEvent>& events) {
-  const std::size_t taken = CompleteLength(buffer);
-  if (taken == 0) return;
-  const std::string_view block(buffer.data(), taken);
+void EmitBody(BodyState& body, std::vector<RoutedEvent>& out) {
+  RoutedEvent routed;
+  routed.slot = ListenerSlot::kIncoming;
+  routed.event.kind = EventKind::kInfo;
+  routed.event.text = SanitizeUtf8(body.text);
+  routed.event.bytes = std::move(body.bytes);
+  out.push_back(std::move(routed));
+  body = BodyState{};
+}
+
+void AddBodyLine(BodyState& body, std::string_view line) {
+  if (body.started) {
+    body.text += '\n';
+    body.bytes += '\n';
+    body.characters += 1;
+  }
+  body.text.append(line);
+  body.bytes.append(line);
+  body.characters += CountCodePoints(line);
+  body.started = true;
+}
+
+bool BodyComplete(const BodyState& body) {
+  switch (body.expected.kind) {
+    case BodyKind::kNone:
+    case BodyKind::kOneLine:
+      return true;
+    case BodyKind::kUntilLength:
+      return body.characters >= body.expected.length;
+    case BodyKind::kUntilFinal:
+      return false;
+  }
+  return true;
+}
+
+// Classifies one line (without its line end) and appends what it gives.
+void ClassifyInto(std::string_view line, BodyState& body, std::vector<RoutedEvent>& out) {
+  if (body.expected.kind != BodyKind::kNone) {
+    // The first line after the header is the body whatever it says ("OK,
+    // see you", "> hi", "+1 for me"); a later one continues a text body
+    // unless it ends the command or starts the next message.
+    if (!body.started || !EndsABody(line)) {
+      AddBodyLine(body, line);
+      if (BodyComplete(body)) EmitBody(body, out);
+      return;
+    }
+    EmitBody(body, out);
+  }
+  out.push_back(Classify(line));
+  if (IsMessageHeader(line)) body.expected = ExpectedBody(line);
+}
+
+// Appends the events of every complete line at the front of `buffer` to
+// `events` and leaves the unfinished tail. A '>' that begins a line is the
+// data prompt and ends its line at once, except where a body is due: then it
+// is the body's first character.
+void ParseInto(std::string& buffer, BodyState& body, std::vector<RoutedEvent>& events) {
+  const std::string_view block(buffer);
   std::size_t start = 0;
   bool blanksOnly = true;  // nothing but blanks since the line began
   for (std::size_t i = 0; i < block.size(); ++i) {
     const char c = block[i];
-    if (IsLineEnd(c) || (c == '>' && blanksOnly)) {
+    const bool bodyDue = body.expected.kind != BodyKind::kNone && !body.started;
+    if (IsLineEnd(c) || (c == '>' && blanksOnly && !bodyDue)) {
       const std::size_t end = IsLineEnd(c) ? i : i + 1;
-      if (end > start) events.push_back(ClassifyLine(block.substr(start, end - start), bodyFollows));
+      if (end > start) ClassifyInto(block.substr(start, end - start), body, events);
       start = i + 1;
       blanksOnly = true;
     } else if (!IsBlank(c)) {
       blanksOnly = false;
     }
   }
-  buffer.erase(0, taken);
+  buffer.erase(0, start);
 }
 
 }  // namespace
 
-std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollows) {
+std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, BodyState& body) {
   std::vector<RoutedEvent> events;
-  ParseInto(buffer, bodyFollows, events);
+  ParseInto(buffer, body, events);
   return events;
 }
 
@@ -123,7 +143,7 @@ ReplyParser::Output ReplyParser::Feed(std::string_view bytes) {
     bytes.remove_prefix(chunk.size());
     // What is pending never holds a line end, so only new bytes can complete
     // a line; a long line arriving in small reads is not rescanned each time.
-    if (chunk.find_first_of("\r\n>") != std::string_view::npos) ParseInto(buffer_, bodyFollows_, out.events);
+    if (chunk.find_first_of("\r\n>") != std::string_view::npos) ParseInto(buffer_, body_, out.events);
     if (buffer_.size() >= kMaxPending) {
       out.discarded += buffer_.size();
       out.overflow = true;
@@ -136,6 +156,7 @@ ReplyParser::Output ReplyParser::Feed(std::string_view bytes) {
 
 void ReplyParser::DiscardPending() {
   buffer_.clear();
+  body_ = BodyState{};
   skipping_ = false;
 }
 

@@ -3,10 +3,10 @@
 //
 // Lines end at CR or LF (empty lines are dropped). A '>' that is the first
 // non-blank byte of a line ends that line at once, so the data prompt "> " is
-// reported as soon as it arrives; a '>' anywhere else is ordinary text (a
-// message body "a > b" split across reads stays one line). An unfinished line
-// waits for the next bytes. The result does not depend on how the bytes were
-// split into reads.
+// reported as soon as it arrives; a '>' anywhere else, or at the start of a
+// message body, is ordinary text (a body "a > b" split across reads stays one
+// line). An unfinished line waits for the next bytes. The result does not
+// depend on how the bytes were split into reads.
 //
 // Threads: one parser belongs to one reader thread.
 #pragma once
@@ -18,23 +18,32 @@
 
 #include "modem/async_event.h"
 #include "modem/listener_queue.h"
+#include "modem/message_body.h"
 
 namespace qm {
 
 struct RoutedEvent {
   ListenerSlot slot = ListenerSlot::kInfo;
   AsyncEvent event;
+  bool unsolicited = false;  // network or device news: for the log, not for a listener
 };
 
-// Classifies one line (without its line end) and updates the body-follows
-// flag: the line after a message header ("+CMT:", "+CMGR:" ...) goes to the
-// incoming slot with its header. Text is the line as valid UTF-8 (invalid
-// sequences replaced), bytes the line as received.
-RoutedEvent ClassifyLine(std::string_view line, bool& bodyFollows);
+// The message body being collected after a header.
+struct BodyState {
+  BodyExpectation expected;  // kNone: no body follows
+  bool started = false;      // its first line has come
+  std::string text;          // the lines so far, joined by "\n"
+  std::string bytes;
+  std::size_t characters = 0;
+};
 
 // Consumes every complete line from the front of `buffer`, leaving only the
-// unfinished tail, and returns the lines' events in order.
-std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, bool& bodyFollows);
+// unfinished tail, and returns the lines' events in order. The line after a
+// message header ("+CMT:", "+CMGR:" ...) is its body whatever it starts with,
+// and goes to the incoming slot; a text body of several lines comes as one
+// event, its lines joined by "\n". Text is the line as valid UTF-8 (invalid
+// sequences replaced), bytes the line as received.
+std::vector<RoutedEvent> ParseReceiveBuffer(std::string& buffer, BodyState& body);
 
 class ReplyParser {
  public:
@@ -51,15 +60,15 @@ class ReplyParser {
 
   Output Feed(std::string_view bytes);
 
-  // Drops the unfinished line (the port was closed); the body-follows flag stays.
+  // Drops the unfinished line and a body being collected (the port was closed).
   void DiscardPending();
 
   std::size_t Pending() const { return buffer_.size(); }
-  bool BodyFollows() const { return bodyFollows_; }
+  bool BodyFollows() const { return body_.expected.kind != BodyKind::kNone; }
 
  private:
   std::string buffer_;
-  bool bodyFollows_ = false;
+  BodyState body_;
   bool skipping_ = false;  // inside an over-long line
 };
 

@@ -95,6 +95,18 @@ ListReplyEvent::ListReplyEvent(const AsyncEvent& from) {
   for (char c : value) {
     if (c != ' ') compact.push_back(c);
   }
+  if (!compact.empty() && compact.find('(') == std::string::npos) {
+    // The short form without parentheses ("+CSMS: 0"): one value, or a range,
+    // per group.
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t comma = compact.find(',', start);
+      groups.push_back(ParseGroup("(" + compact.substr(start, comma - start) + ")"));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    return;
+  }
   if (compact.size() < 2) {
     parseFailed = true;
     return;

@@ -49,7 +49,9 @@ void AsyncSerialComm::ReaderLoop(std::stop_token stop) {
     if (stop.stop_requested()) break;
     switch (result) {
       case SerialPort::WaitResult::kReadable:
-        Drain(generation);
+        // A read error other than a hang-up waits like a failed wait, so a
+        // faulty port cannot flood the error slot.
+        if (!Drain(generation)) SleepFor(stop, kRetryAfterFailure);
         break;
       case SerialPort::WaitResult::kTimeout:
         HandleReplyTimeout();
@@ -71,7 +73,7 @@ void AsyncSerialComm::ReaderLoop(std::stop_token stop) {
   }
 }
 
-void AsyncSerialComm::Drain(uint64_t generation) {
+bool AsyncSerialComm::Drain(uint64_t generation) {
   if (generation != parsedGeneration_) {
     // A half line left from an earlier opening of the port is not part of
     // anything this one will say.
@@ -95,17 +97,18 @@ void AsyncSerialComm::Drain(uint64_t generation) {
     if (r.hangup) {
       FeedReceived(pass);
       HandleHangup(generation, r.error);
-      return;
+      return true;
     }
     if (r.closed) break;
     if (r.error.code != kErrNone) {
       FeedReceived(pass);
       ReportFailure(r.error);
-      return;
+      return false;
     }
     if (!port_.WaitMoreInput(byteByByte ? kBytePauseMs : kGatherMs)) break;
   }
   FeedReceived(pass);
+  return true;
 }
 
 void AsyncSerialComm::HandleReplyTimeout() {

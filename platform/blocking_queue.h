@@ -27,6 +27,23 @@ class BlockingQueue {
     cv_.notify_one();
   }
 
+  // As Push, but a queue holding `capacity` items drops its oldest first, so
+  // that a producer nobody consumes cannot grow it without bound. True when
+  // an item was dropped.
+  bool PushBounded(T item, std::size_t capacity) {
+    bool dropped = false;
+    {
+      std::lock_guard lock(mutex_);
+      while (capacity > 0 && items_.size() >= capacity) {
+        items_.pop_front();
+        dropped = true;
+      }
+      items_.push_back(std::move(item));
+    }
+    cv_.notify_one();
+    return dropped;
+  }
+
   // Puts an item at the front (it is taken next).
   void PushFront(T item) {
     {

@@ -89,11 +89,8 @@ std::vector<PortEntry> EnumeratePorts(bool availableOnly, const PortEnumerationR
     if (entry.friendlyName.empty()) {
       entry.friendlyName = entry.byIdPath.empty() ? name : fs::path(entry.byIdPath).filename().string();
     }
-    if (availableOnly) {
-      SerialPort port;
-      if (port.Open(roots.devDir + "/" + name).code != kErrNone) continue;
-      port.Close(false);
-    }
+    // Looked at, not touched: the port may belong to another program.
+    if (availableOnly && SerialPort::IsFree(roots.devDir + "/" + name).code != kErrNone) continue;
     entries.push_back(std::move(entry));
   }
   return entries;

@@ -113,17 +113,39 @@ class SerialPort::Use {
 
 SerialPort::~SerialPort() { Close(false); }
 
+namespace {
+
+// Opens a port without changing anything about it and checks that no other
+// program holds it: neither its exclusive mode (which root passes by) nor an
+// flock. The descriptor keeps our flock when `lock` is set.
+SysError OpenUnheld(const std::string& path, bool lock, UniqueFd& fd) {
+  fd.Reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return SysErrorFromErrno(errno);
+  if (::isatty(fd.get()) == 0) return SysErrorFromErrno(errno);  // no serial port at all
+  int held = 0;
+  if (::ioctl(fd.get(), TIOCGEXCL, &held) == 0 && held != 0) return SysErrorFromErrno(EACCES);
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    // Another program holds the port: report it as "access denied".
+    return SysErrorFromErrno(errno == EWOULDBLOCK ? EACCES : errno);
+  }
+  if (!lock) ::flock(fd.get(), LOCK_UN);
+  return Ok();
+}
+
+}  // namespace
+
+SysError SerialPort::IsFree(const std::string& path) {
+  UniqueFd fd;
+  return OpenUnheld(path, false, fd);
+}
+
 SysError SerialPort::Open(const std::string& path) {
   if (path.empty()) return SysError{kErrInvalidName, ErrorStr(kErrInvalidName)};
   Close(true);
 
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) return SysErrorFromErrno(errno);
+  UniqueFd fd;
+  if (const SysError held = OpenUnheld(path, true, fd); held.code != kErrNone) return held;
   if (::ioctl(fd.get(), TIOCEXCL) != 0) return SysErrorFromErrno(errno);
-  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    // Another program holds the port: report it as "access denied".
-    return SysErrorFromErrno(errno == EWOULDBLOCK ? EBUSY : errno);
-  }
   termios tio{};
   if (::tcgetattr(fd.get(), &tio) != 0) return SysErrorFromErrno(errno);
   MakeRaw(tio);

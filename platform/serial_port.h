@@ -75,9 +75,15 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens `path` (closing an open port first), exclusively, in raw mode with
-  // DTR and RTS on. Nothing pending is discarded (callers Purge where they
-  // mean to). An empty path fails with code 123 before anything is tried.
+  // DTR and RTS on. A port another program holds (exclusive mode or flock)
+  // fails with code 5 before anything about it is changed, also for root.
+  // Nothing pending is discarded (callers Purge where they mean to). An
+  // empty path fails with code 123 before anything is tried.
   SysError Open(const std::string& path);
+
+  // Whether `path` could be opened, checked without changing its settings
+  // (code 0: free; 5: another program holds it).
+  static SysError IsFree(const std::string& path);
 
   // Wakes every user of the descriptor, waits until none is left, optionally
   // discards pending input and output, and closes. True when a port was open.

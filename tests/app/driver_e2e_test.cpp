@@ -155,30 +155,61 @@ TEST(DriverEndToEnd, ScriptedModemOnAPseudoTerminal) {
   EXPECT_EQ(driver.WaitExit(20s), 0);
 }
 
-TEST(DriverEndToEnd, ServiceModeReconnectsAfterTheModemVanishes) {
-  auto modem = std::make_unique<test::FakeModem>();
+int Occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
+// A modem reached through a stable link, as /dev/serial/by-id gives it.
+std::unique_ptr<test::FakeModem> PlugIn(const std::string& link) {
+  auto modem = std::make_unique<test::FakeModem>(link);
   ScriptCompleteModem(*modem);
-  DriverSandbox box({{"modem.emulation", "0"},
-                     {"modem.port", modem->SlavePath()},
-                     {"modem.reconnect.time", "1"}});
+  return modem;
+}
+
+std::map<std::string, std::string> ReconnectingModemAt(const std::string& link) {
+  return {{"status.time", "1"}, {"modem.emulation", "0"}, {"modem.port", link}, {"modem.reconnect.time", "1"}};
+}
+
+TEST(DriverEndToEnd, ServiceComesBackByItselfWhenTheModemVanishesAndReturns) {
+  test::TempDir ports;
+  const std::string link = ports.File("ttyModem");
+  auto modem = PlugIn(link);
+  DriverSandbox box(ReconnectingModemAt(link));
   DriverProcess driver(box, {"-service"});
-  const std::string log = box.Home() + "/service/Quillmoor SMS/qmdriver.log";  // the service's own %appdata%
-  ASSERT_TRUE(WaitForFileContaining(log, "Modem ready")) << ReadFile(log);
+  const std::string home = box.Home() + "/service/Quillmoor SMS/";  // the service's own %appdata%
+  ASSERT_TRUE(WaitForFileContaining(home + "qmdriver.status", "state:ready")) << ReadFile(home + "qmdriver.log");
   modem->Unplug();
-  ASSERT_TRUE(WaitForFileContaining(log, "Connection lost, trying to reconnect the modem")) << ReadFile(log);
-  // The reconnection runs the whole connect procedure again.
-  const auto connects = [&log] {
-    const std::string text = ReadFile(log);
-    int n = 0;
-    for (auto pos = text.find("] Version "); pos != std::string::npos; pos = text.find("] Version ", pos + 1)) ++n;
-    return n;
-  };
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (connects() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
-  EXPECT_GE(connects(), 2) << ReadFile(log);
+  ASSERT_TRUE(WaitForFileContaining(home + "qmdriver.status", "state:error"));
+  std::this_thread::sleep_for(3s);  // several tries fail meanwhile
+  modem = PlugIn(link);
+  EXPECT_TRUE(WaitForFileContaining(home + "qmdriver.status", "state:ready")) << ReadFile(home + "qmdriver.log");
   driver.Signal(SIGTERM);
   EXPECT_EQ(driver.WaitExit(20s), 0);
-  EXPECT_NE(ReadFile(log).find("Stopped"), std::string::npos);
+  const std::string log = ReadFile(home + "qmdriver.log");
+  EXPECT_EQ(Occurrences(log, "Connection lost, trying to reconnect the modem"), 1) << log;  // once per outage
+  EXPECT_EQ(Occurrences(log, "can't be opened"), 1) << log;
+  EXPECT_NE(log.find("The modem is back"), std::string::npos);
+}
+
+TEST(DriverEndToEnd, AModemMissingAtStartOrLostDuringTheInitialisationIsWaitedFor) {
+  test::TempDir ports;
+  const std::string link = ports.File("ttyModem");
+  DriverSandbox box(ReconnectingModemAt(link));
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.log"), "can't be opened"));
+  // It comes, answers the first command only, and vanishes.
+  auto modem = std::make_unique<test::FakeModem>(link);
+  modem->OnCommand("ATE0\r\n", "\r\nOK\r\n");
+  ASSERT_TRUE(modem->WaitForReceived("AT+CMEE=?\r\n", 20s)) << ReadFile(box.UserFile("qmdriver.log"));
+  modem->Unplug();
+  std::this_thread::sleep_for(2s);
+  modem = PlugIn(link);
+  EXPECT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"))
+      << ReadFile(box.UserFile("qmdriver.log"));
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
 }
 
 TEST(DriverEndToEnd, ServiceUnitIsWrittenForTheInstanceAndRemovedAgain) {

@@ -151,6 +151,14 @@ TEST_F(GatewayTest, RepeatedDeliveryIsDroppedButTheSameWordsLaterAreKept) {
   Run(CMD_INCOMING, Received("+111", "yes", 1700000900));  // a second, equal answer
   Run(CMD_INCOMING, Received("+111", "YES", 1700000000));  // letter case counts
   EXPECT_EQ(tables_.inbox->Count(), 3);
+
+  // In polling mode only a polling round remembers what it has seen: outside
+  // one, nothing is collected, so a genuine later repeat is kept.
+  config_.SetInt("discard_duplicated", 0);
+  config_.SetInt("sender.read_mode", 2);
+  Run(CMD_INCOMING, Received("+222", "again", 1700001000));
+  Run(CMD_INCOMING, Received("+222", "again", 1700001000));
+  EXPECT_EQ(tables_.inbox->Count(), 5);
 }
 
 TEST_F(GatewayTest, FailedMessageIsRetriedThenFiledAndSentOneIsFiled) {

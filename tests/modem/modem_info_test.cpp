@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -29,6 +31,9 @@ class InitSequenceTest : public ::testing::Test {
 
   // The emulator's replies, with some commands answered differently.
   std::string Answer(const std::string& command) const {
+    if (busyReplies_) {
+      if (auto reply = busyReplies_(command)) return *reply;
+    }
     if (!answerAll_.empty()) return answerAll_;
     if (auto it = overrides_.find(command); it != overrides_.end()) return it->second;
     return std::string(ChooseEmulatorRule(command, config_.GetString("modem.init")).reply);
@@ -44,10 +49,14 @@ class InitSequenceTest : public ::testing::Test {
     for (int guard = 0; !ready && guard < 100; ++guard) {
       auto item = queue_.TryPop();
       if (!item) break;
-      sent_.push_back(static_cast<const ATCommandMessage&>(**item).Command());
+      const auto& at = static_cast<const ATCommandMessage&>(**item);
+      sent_.push_back(at.Command());
+      if (at.Delay().count() > 0) delays_[at.Command()] = static_cast<int>(at.Delay().count());
       for (const RoutedEvent& routed : parser.Feed(Answer(sent_.back())).events) {
-        // What reaches the sender's reply queue comes back as a result record.
+        // What reaches the sender's reply queue comes back as a result record;
+        // the transport keeps the modem's news to itself.
         if (routed.slot == ListenerSlot::kIncoming || routed.slot == ListenerSlot::kWriteDone) continue;
+        if (routed.unsolicited) continue;
         if ((ready = info_.ProcessEvent(routed.event))) break;
       }
     }
@@ -60,6 +69,8 @@ class InitSequenceTest : public ::testing::Test {
   ModemInfo info_{config_, queue_, [this](const std::string& t, const std::string& x) { notes_.emplace_back(t, x); }};
   std::map<std::string, std::string> overrides_;
   std::string answerAll_;  // when set, the reply to everything
+  std::function<std::optional<std::string>(const std::string&)> busyReplies_;  // consulted first
+  std::map<std::string, int> delays_;  // ms a command waited before it was written
   Strings sent_;
 };
 
@@ -72,7 +83,8 @@ TEST_F(InitSequenceTest, WithTheEmulatorsReplies) {
   EXPECT_EQ(info_.SignalStrength(), 93);
   EXPECT_EQ(Strings({info_.Memory(0), info_.Memory(1), info_.Memory(2)}), Strings(3, "SM"));
   EXPECT_EQ(info_.Features(), kCmeeFeatures | kCsmsFeatures | kSendModeFeatures | kNotifyFeatures | kFeatureBm0 |
-                                  kFeatureBm2 | kFeatureDs1 | kFeatureBfr0);
+                                  kFeatureBm2 | kFeatureDs1 | kFeatureBfr0 | kFeatureCnmiMode1 |
+                                  kFeatureCnmiMode3 | kFeatureCusd0);  // the "+CUSD: (0)" answer reaches its probe
   // The emulator knows no AT+GSN: reported with the model text.
   EXPECT_EQ(info_.Failures(), static_cast<uint32_t>(kFailureGsn));
   EXPECT_EQ(notes_, (std::vector<Notification>{{kProblems, "While getting modem model (AT+CGMM): ERROR. "}}));
@@ -101,7 +113,7 @@ TEST_F(InitSequenceTest, WithoutProbesOnlyTheEssentialCommandsAreSentAndAllIsAss
 
 TEST_F(InitSequenceTest, FailedProbesAreCountedAndMoreThanSixFailTheConnection) {
   overrides_ = {{"AT+CMEE=?\r\n", "ERROR\r\n"}, {"AT+CSMS=?\r\n", "ERROR\r\n"}, {"AT+CMGF=?\r\n", "ERROR\r\n"},
-                {"AT+CNMI=?\r\n", "ERROR\r\n"}, {"AT+CPMS?\r\n", "+CPMS: \"SM\",0,20,\"SM\",0,20\r\nOK\r\n"},
+                {"AT+CNMI=?\r\n", "ERROR\r\n"}, {"AT+CPMS?\r\n", "+CPMS: \"SM\",0,20\r\nOK\r\n"},
                 {"AT+CSQ\r\n", "+CSQ: 99,99\r\nOK\r\n"}};
   ASSERT_TRUE(Run());
   EXPECT_EQ(info_.FailureCount(), 6);  // five and AT+GSN
@@ -188,6 +200,42 @@ TEST_F(InitSequenceTest, ReadModeAndNotificationCommand) {
     EXPECT_EQ(config_.GetInt("sender.read_mode"), mode) << cnmi;
     EXPECT_EQ(sent_.at(sent_.size() - 2), command) << cnmi;
   }
+}
+
+// Replies real modems give that the sequence must understand.
+TEST_F(InitSequenceTest, WhatRealModemsAnswer) {
+  // A phone that offers CNMI modes 0 and 3, with news inside the probe's
+  // reply and the model's, a bare "+CSMS: 0", and two memories.
+  overrides_ = {{"AT+CNMI=?\r\n", "+CNMI: (0,3),(0,1),(0),(0),(0)\r\n+ZPAS: \"LTE\"\r\nOK\r\n"},
+                {"AT+CGMM\r\n", "+ZPAS: \"LTE\"\r\nC702\r\nOK\r\n"},
+                {"AT+CSMS=?\r\n", "+CSMS: 0\r\nOK\r\n"},
+                {"AT+CPMS?\r\n", "+CPMS: \"ME\",3,100,\"SM\",0,20\r\nOK\r\n"},
+                {"AT+CUSD=?\r\n", "+CUSD: (0-2)\r\nOK\r\n"}};
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(sent_.at(sent_.size() - 2), "AT+CNMI=3,1\r\n");
+  EXPECT_EQ(info_.Model(), "C702");
+  EXPECT_EQ(Strings({info_.Memory(0), info_.Memory(1), info_.Memory(2)}), (Strings{"ME", "SM", "SM"}));
+  EXPECT_EQ(info_.Features() & (kCsmsFeatures | kCusdFeatures), kFeatureCsms0 | kCusdFeatures);
+  EXPECT_EQ(info_.Failures(), static_cast<uint32_t>(kFailureGsn));  // only the emulator's own AT+GSN
+
+  // A modem that refuses the notification command says so, and is polled.
+  overrides_ = {{"AT+CNMI=2,1,0,1,0\r\n", "+CMS ERROR: 303\r\n"}, {"AT+CMGD=?\r\n", "+CMGD: (1-20),(0-4)\r\nOK\r\n"}};
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(config_.GetInt("sender.read_mode"), 2);
+  EXPECT_EQ(notes_.back().second, "While setting new message indications (AT+CNMI): Operation not supported. ");
+
+  // A SIM still busy after power-on is waited for, the command sent again
+  // after a pause.
+  int busy = 2;
+  busyReplies_ = [&](const std::string& command) -> std::optional<std::string> {
+    if (command == "AT+CPMS?\r\n" && busy-- > 0) return "+CMS ERROR: 314\r\n";
+    return std::nullopt;
+  };
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(std::count(sent_.begin(), sent_.end(), "AT+CPMS?\r\n"), 3);
+  EXPECT_EQ(delays_.at("AT+CPMS?\r\n"), 1000);
+  EXPECT_EQ(info_.Memory(0), "SM");
+  EXPECT_EQ(info_.Failures(), static_cast<uint32_t>(kFailureGsn));
 }
 
 }  // namespace

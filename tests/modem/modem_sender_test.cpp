@@ -94,6 +94,40 @@ TEST_F(SenderTest, EachWayACommandEndsIsPostedForTheCommandThread) {
   EXPECT_EQ(transport_.GetStatus(), LinkStatus::kDisconnected);
 }
 
+// A reply that comes after its command gave up is never taken for the next
+// command's: a modem answering 100 ms after a 200 ms time-out, and the answer
+// to the Ctrl-Z that ends an unexpected prompt.
+TEST_F(SenderTest, ALateReplyIsNotCreditedToTheNextCommand) {
+  Connect();
+  transport_.SetReplyTimeout(200);
+  modem_.OnCommand("AT+CMGD=1\r\n", "\r\n+CMS ERROR: 321\r\n");
+  std::jthread late([&] {
+    if (!modem_.WaitForReceived("AT+SLOW\r\n")) return;
+    std::this_thread::sleep_for(300ms);
+    modem_.Send("\r\nOK\r\n");
+  });
+  EXPECT_EQ(Execute("AT+SLOW\r\n"), (std::vector<Record>{{0, EventKind::kError, 0, "timeout"}}));
+  EXPECT_EQ(Execute("AT+CMGD=1\r\n"), (std::vector<Record>{{0, EventKind::kFailure, 321, std::string(CmsErrorText(321))}}));
+  late.join();
+
+  modem_.OnCommand("AT+CMGS=23\r\n", "\r\n> ");
+  modem_.OnCommand("\x1A", "\r\nERROR\r\n");
+  modem_.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 31,0\r\n\r\nOK\r\n");
+  ASSERT_EQ(Execute("AT+CMGS=23\r\n").size(), 1u);
+  EXPECT_EQ(Execute("AT+CSQ\r\n"),
+            (std::vector<Record>{{1, EventKind::kInfo, 0, "+CSQ: 31,0"}, {1, EventKind::kOk, 0, "OK"}}));
+
+  // Other final results end a command at once; closing the port ends one too.
+  modem_.OnCommand("ATD123;\r\n", "\r\nNO CARRIER\r\n");
+  EXPECT_EQ(Execute("ATD123;\r\n"), (std::vector<Record>{{0, EventKind::kError, 100, "NO CARRIER"}}));
+  transport_.SetReplyTimeout(60000);
+  std::jthread closer([&] {
+    if (modem_.WaitForReceived("AT+COPS=?\r\n")) transport_.Close();
+  });
+  EXPECT_EQ(Execute("AT+COPS=?\r\n"),
+            (std::vector<Record>{{0, EventKind::kFailure, kErrInvalidHandle, "The port was closed"}}));
+}
+
 // The worker waits for the port; AT commands are executed in order, messages
 // go to the handler or, without one, come back as not sent; Stop ends a
 // command the worker waits on.
@@ -117,7 +151,7 @@ TEST_F(SenderTest, WorkerExecutesQueuedItemsOnceThePortIsOpen) {
   EXPECT_EQ(unsent->Message()->body, "first");
 
   BlockingQueue<std::unique_ptr<SMSMessage>> handled;
-  sender_.SetMessageHandler([&](std::unique_ptr<SMSMessage> m) { handled.Push(std::move(m)); });
+  sender_.SetMessageHandler([&](std::unique_ptr<SMSMessage> m, std::stop_token) { handled.Push(std::move(m)); });
   sender_.Push(std::make_unique<USSDRequest>("*100#"));
   const auto ussd = NextWithin(handled);
   ASSERT_TRUE(ussd);

@@ -18,9 +18,13 @@ using K = EventKind;
 // What the listeners see of a line: slot, kind, code, text.
 using Seen = std::tuple<ListenerSlot, EventKind, int, std::string>;
 
+// Unsolicited news is marked with an empty text and code -1: it reaches no listener.
 std::vector<Seen> Flatten(const std::vector<RoutedEvent>& events) {
   std::vector<Seen> out;
-  for (const auto& e : events) out.push_back({e.slot, e.event.kind, e.event.code, e.event.text});
+  for (const auto& e : events) {
+    out.push_back(e.unsolicited ? Seen{e.slot, e.event.kind, -1, "unsolicited: " + e.event.text}
+                                : Seen{e.slot, e.event.kind, e.event.code, e.event.text});
+  }
   return out;
 }
 
@@ -41,8 +45,9 @@ std::vector<Seen> FeedInPieces(std::string_view bytes, const std::vector<std::si
 std::vector<Seen> FeedWhole(std::string_view bytes) { return FeedInPieces(bytes, {}); }
 
 // A dialogue as a real modem produces it: echo off, unsolicited results in
-// between, listings with PDUs, a prompt, errors in both forms, a text body
-// holding a '>', an error between a header and its body.
+// between, listings with PDUs, a prompt, errors in both forms, text-mode
+// bodies that look like replies or span two lines, a one-line text-mode
+// status report, network news in the middle of a reply, other final results.
 constexpr std::string_view kTranscript =
     "\r\nOK\r\n"
     "\r\n+CSQ: 31,0\r\n\r\nOK\r\n"
@@ -56,8 +61,15 @@ constexpr std::string_view kTranscript =
     "\r\nRING\r\n"
     "+CMGL: 1,0,,23\r\n0011AA\r\nerror\r\n"
     "+CMT: \"+4912345\",,\"24/01/02,10:00:00+04\"\r\na > b\r\n"
-    "\r\n+CDS: 25\r\n+CMS ERROR: 321\r\n0791448720003023060C91445678123400111211\r\n"
-    "ok\r\n";
+    "\r\n+CDS: 25\r\n0791448720003023060C91445678123400111211\r\n"
+    "ok\r\n"
+    "\r\n+CMGR: \"REC READ\",\"+4912345\",,\"24/01/02,10:00:00+04\"\r\nOk, see you\r\n\r\nOK\r\n"
+    "\r\n+CMGR: \"REC READ\",\"+4912345\",,\"24/01/02,10:00:00+04\"\r\n> hi\r\n\r\nOK\r\n"
+    "\r\n+CMGR: \"REC READ\",\"+4912345\",,\"24/01/02,10:00:00+04\"\r\nfirst line\r\n+1 for me\r\n\r\nOK\r\n"
+    "\r\n+CDS: 6,46,\"+4912345\",145,\"24/01/02,10:00:00+04\",\"24/01/02,10:00:05+04\",0\r\n"
+    "\r\n+CREG: 1\r\nE3372\r\n\r\nOK\r\n"
+    "\r\nNO CARRIER\r\n"
+    "\r\n+CMGR: 0,,0\r\n\r\nOK\r\n";
 
 TEST(ReplyParser, TranscriptIsClassifiedAndRouted) {
   const std::vector<Seen> expected = {
@@ -74,16 +86,35 @@ TEST(ReplyParser, TranscriptIsClassifiedAndRouted) {
       {S::kOk, K::kOk, 0, "OK"},
       {S::kErrors, K::kFailure, 500, std::string(CmsErrorText(500))},
       {S::kErrors, K::kFailure, 100, "SIM busy"},
-      {S::kInfo, K::kInfo, 0, "RING"},
+      {S::kInfo, K::kInfo, -1, "unsolicited: RING"},
       {S::kIncoming, K::kInfo, 0, "+CMGL: 1,0,,23"},
       {S::kIncoming, K::kInfo, 0, "0011AA"},
       {S::kErrors, K::kError, 100, "error"},  // the body ended the message: a final result again
       {S::kIncoming, K::kIncomingMessage, 0, "+CMT: \"+4912345\",,\"24/01/02,10:00:00+04\""},
       {S::kIncoming, K::kInfo, 0, "a > b"},
       {S::kIncoming, K::kStatusReport, 0, "+CDS: 25"},
-      {S::kIncoming, K::kFailure, 321, std::string(CmsErrorText(321))},  // a body still follows
       {S::kIncoming, K::kInfo, 0, "0791448720003023060C91445678123400111211"},
       {S::kOk, K::kOk, 0, "ok"},
+      // Whatever a text body starts with, it is the body.
+      {S::kIncoming, K::kInfo, 0, "+CMGR: \"REC READ\",\"+4912345\",,\"24/01/02,10:00:00+04\""},
+      {S::kIncoming, K::kInfo, 0, "Ok, see you"},
+      {S::kOk, K::kOk, 0, "OK"},
+      {S::kIncoming, K::kInfo, 0, "+CMGR: \"REC READ\",\"+4912345\",,\"24/01/02,10:00:00+04\""},
+      {S::kIncoming, K::kInfo, 0, "> hi"},
+      {S::kOk, K::kOk, 0, "OK"},
+      {S::kIncoming, K::kInfo, 0, "+CMGR: \"REC READ\",\"+4912345\",,\"24/01/02,10:00:00+04\""},
+      {S::kIncoming, K::kInfo, 0, "first line\n+1 for me"},  // a text with a line break comes whole
+      {S::kOk, K::kOk, 0, "OK"},
+      // A text-mode status report is one line: what follows is no body.
+      {S::kIncoming, K::kStatusReport, 0,
+       "+CDS: 6,46,\"+4912345\",145,\"24/01/02,10:00:00+04\",\"24/01/02,10:00:05+04\",0"},
+      {S::kInfo, K::kInfo, -1, "unsolicited: +CREG: 1"},
+      {S::kInfo, K::kInfo, 0, "E3372"},
+      {S::kOk, K::kOk, 0, "OK"},
+      {S::kErrors, K::kError, 100, "NO CARRIER"},
+      // An empty location has no body.
+      {S::kIncoming, K::kInfo, 0, "+CMGR: 0,,0"},
+      {S::kOk, K::kOk, 0, "OK"},
   };
   EXPECT_EQ(FeedWhole(kTranscript), expected);
 }

@@ -39,9 +39,16 @@ TEST(ListReplyEvent, CapabilityGroupsRangesAndParseFailures) {
   EXPECT_TRUE(r.Contains(255, 0));
   EXPECT_TRUE(r.Contains(8, 6));  // an odd item does not spoil its group
 
-  for (const char* bad : {"+CMGD:", "+CMGD: ", "+CMGD: 1", "no colon"}) {
+  for (const char* bad : {"+CMGD:", "+CMGD: ", "no colon"}) {
     EXPECT_TRUE(ListReplyEvent(Line(bad)).parseFailed) << bad;
   }
+  // The short form without parentheses, as some modems give it.
+  const ListReplyEvent bare(Line("+CSMS: 0"));
+  ASSERT_FALSE(bare.parseFailed);
+  EXPECT_TRUE(bare.Contains(0, 0));
+  EXPECT_FALSE(bare.Contains(1, 0));
+  const ListReplyEvent two(Line("+CMGD: 1-3,4"));
+  EXPECT_TRUE(two.Contains(2, 0) && two.Contains(4, 1));
 }
 
 TEST(SplitReplyItems, QuotesProtectCommasAndAreRemoved) {

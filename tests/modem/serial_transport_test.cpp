@@ -1,5 +1,6 @@
 // The transport against a scripted modem on a real pseudo-terminal.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "base/logger.h"
 #include "modem/async_serial_comm.h"
 #include "modem/link_texts.h"
+#include "platform/serial_port.h"
 #include "platform/unique_fd.h"
 #include "tests/support/event_wait.h"
 #include "tests/support/fake_modem.h"
@@ -107,6 +109,39 @@ TEST_F(TransportTest, FailedOpensLeaveStatusError) {
   EXPECT_EQ(other.LastError().code, kErrAccessDenied);
   EXPECT_FALSE(other.Open("/dev/null"));  // not a serial port at all
   EXPECT_EQ(other.GetStatus(), LinkStatus::kError);
+
+  // A program that holds a port in exclusive mode only (as a terminal program
+  // does): not even root takes it over, changes its settings or its mode.
+  FakeModem held;
+  UniqueFd holder(::open(held.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  ASSERT_TRUE(holder);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(holder.get(), &before), 0);
+  ASSERT_EQ(::ioctl(holder.get(), TIOCEXCL), 0);
+  EXPECT_FALSE(other.Open(held.SlavePath()));
+  EXPECT_EQ(other.LastError().code, kErrAccessDenied);
+  EXPECT_EQ(SerialPort::IsFree(held.SlavePath()).code, kErrAccessDenied);
+  int exclusive = 0;
+  ASSERT_EQ(::ioctl(holder.get(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_NE(exclusive, 0);
+  termios after{};
+  ASSERT_EQ(::tcgetattr(holder.get(), &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(SerialPort::IsFree(modem.SlavePath()).code, kErrAccessDenied);  // ours, flocked
+}
+
+// Leaving the configuring phase clears the replies, not the unsolicited
+// results a modem flushes right after AT+CNMI=.
+TEST_F(TransportTest, ClearingRepliesKeepsTheIncomingSlot) {
+  FakeModem modem;
+  ASSERT_TRUE(Connect(modem));
+  modem.Send("\r\n+CSQ: 1,0\r\n\r\n+CMTI: \"SM\",1\r\n\r\nOK\r\n");
+  ASSERT_TRUE(Next(ListenerSlot::kOk));
+  transport_->ClearReplyQueues();
+  EXPECT_FALSE(Next(ListenerSlot::kInfo, 100ms));
+  const auto cmti = Next(ListenerSlot::kIncoming);
+  ASSERT_TRUE(cmti);
+  EXPECT_EQ(cmti->text, "+CMTI: \"SM\",1");
 }
 
 TEST_F(TransportTest, LineSettingsReachTheTerminal) {

@@ -21,10 +21,17 @@ FakeModem::FakeModem() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) 
   thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
+FakeModem::FakeModem(std::string linkPath) : FakeModem() {
+  linkPath_ = std::move(linkPath);
+  ::unlink(linkPath_.c_str());
+  if (::symlink(slavePath_.c_str(), linkPath_.c_str()) != 0) throw std::runtime_error("symlink failed");
+}
+
 FakeModem::~FakeModem() {
   thread_.request_stop();
   stopEvent_.Signal();
   if (thread_.joinable()) thread_.join();
+  if (!linkPath_.empty() && master_) ::unlink(linkPath_.c_str());
 }
 
 void FakeModem::OnCommand(std::string command, std::string reply) {
@@ -68,6 +75,7 @@ void FakeModem::Unplug() {
   stopEvent_.Signal();
   if (thread_.joinable()) thread_.join();
   std::lock_guard lock(mutex_);
+  if (!linkPath_.empty()) ::unlink(linkPath_.c_str());
   master_.Reset();
   heldSlave_.Reset();
 }

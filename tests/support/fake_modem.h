@@ -4,7 +4,10 @@
 // real termios path. Everything it writes is recorded byte for byte; a
 // complete command line (ended by "\r\n", "\r" or Ctrl-Z) that matches a
 // scripted command is answered with the scripted reply. Unplug() closes the
-// master, which the slave side sees as a vanished device.
+// master, which the slave side sees as a vanished device. Made with a link
+// path, the modem is reached through a symbolic link there (as through
+// /dev/serial/by-id) that goes with Unplug, so that a new FakeModem at the
+// same link is the same modem coming back.
 #pragma once
 
 #include <chrono>
@@ -23,11 +26,14 @@ namespace qm::test {
 class FakeModem {
  public:
   FakeModem();
+  explicit FakeModem(std::string linkPath);
   ~FakeModem();
   FakeModem(const FakeModem&) = delete;
   FakeModem& operator=(const FakeModem&) = delete;
 
   const std::string& SlavePath() const { return slavePath_; }
+  // The path a driver opens: the link path when there is one.
+  const std::string& PortPath() const { return linkPath_.empty() ? slavePath_ : linkPath_; }
 
   // Answers `command` (the exact line including its end) with `reply`.
   void OnCommand(std::string command, std::string reply);
@@ -47,6 +53,7 @@ class FakeModem {
   UniqueFd master_;
   UniqueFd heldSlave_;  // keeps the master from seeing a hang-up while the transport reopens
   std::string slavePath_;
+  std::string linkPath_;
   EventFd stopEvent_;
 
   mutable std::mutex mutex_;
