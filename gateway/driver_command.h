@@ -21,7 +21,7 @@ namespace qm {
 enum DriverCommandCode : uint32_t {
   CMD_INCOMING = 0x402,        // a received message (SMS, push or status report)
   CMD_MODEM_EVENT = 0x403,     // a modem reply event; result 1 = success/information, 0 = failure
-  CMD_SEND_RESULT = 0x404,     // the message that was sent; result 0 = failed
+  CMD_SEND_RESULT = 0x404,     // the message the worker is done with; result = SendOutcome
   CMD_LISTED_MESSAGE = 0x405,  // a message read by a memory listing
   CMD_READ_DONE = 0x406,       // end of a listing; optional error text
   CMD_SOURCE_MESSAGE = 0x408,  // a message from a source, to be sent

@@ -9,15 +9,22 @@ namespace qm {
 
 Gateway::Gateway(const GatewayContext& context)
     : context_(context),
+      events_(context.commands),
       modem_(context.config, context.sender.Queue(),
              [notices = &context.notices](const std::string& title, const std::string& text) {
                notices->ShowBalloon(title, text);
              }),
       outbox_(context),
       listing_(context, modem_),
-      session_(context, modem_, listing_, outbox_),
+      session_(context, modem_, listing_, outbox_, capabilities_, ussdWaiters_),
       incoming_(context, listing_),
-      outcomes_(context, outbox_) {}
+      outcomes_(context, outbox_),
+      pipeline_(context.config, context.log, context.sender, events_, capabilities_) {
+  context_.sender.SetMessageHandler(
+      [this](std::unique_ptr<SMSMessage> message, std::stop_token stop) { pipeline_.Send(std::move(message), stop); });
+}
+
+Gateway::~Gateway() { context_.sender.SetMessageHandler({}); }
 
 void Gateway::Execute(DriverCommand command) {
   switch (command.code) {
@@ -28,7 +35,9 @@ void Gateway::Execute(DriverCommand command) {
       if (const AsyncEvent* event = command.Event()) session_.OnModemEvent(*event, command.result != 0);
       break;
     case CMD_SEND_RESULT:
-      if (auto message = command.TakeMessage()) outcomes_.OnSendResult(std::move(message), command.result != 0);
+      if (auto message = command.TakeMessage()) {
+        outcomes_.OnSendResult(std::move(message), static_cast<SendOutcome>(command.result));
+      }
       break;
     case CMD_LISTED_MESSAGE:
       if (auto message = command.TakeMessage()) incoming_.OnListedMessage(std::move(message));
@@ -80,6 +89,7 @@ void Gateway::OnTimer(uint32_t id) {
     case TIMER_HOUSEKEEPING:
       context_.transport.CheckBusyTimeout();
       outbox_.DispatchNext();
+      ussdWaiters_.RemoveExpired();
       break;
     default:
       break;

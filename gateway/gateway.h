@@ -2,23 +2,28 @@
 // executes driver commands.
 //
 // The gateway owns the modem object, the outbox queue, the memory listing,
-// the connection's session and the handling of incoming messages and sending
-// outcomes. Execute runs one command to its end; the command thread
-// (CServiceThread) calls it for each command it pops, so commands never run
-// concurrently and the modem state has one owner.
+// the connection's session, the handling of incoming messages and sending
+// outcomes, the USSD waiters, and the sending pipeline that it installs as
+// the sending worker's message handler. Execute runs one command to its end;
+// the command thread (CServiceThread) calls it for each command it pops, so
+// commands never run concurrently and the modem state has one owner.
 //
 // Threads: Execute and DrainAtExit on the command thread (at exit, once it
 // has stopped, on the main thread); GetOutbox's AddToOutbox and DispatchList
 // from any thread.
 #pragma once
 
+#include "gateway/command_queue_sink.h"
 #include "gateway/driver_command.h"
 #include "gateway/gateway_context.h"
 #include "gateway/incoming_messages.h"
 #include "gateway/memory_listing.h"
+#include "gateway/modem_capabilities.h"
 #include "gateway/modem_session.h"
 #include "gateway/outbox.h"
 #include "gateway/send_outcomes.h"
+#include "gateway/sending_pipeline.h"
+#include "gateway/ussd_waiters.h"
 #include "modem/modem_info.h"
 
 namespace qm {
@@ -26,6 +31,7 @@ namespace qm {
 class Gateway {
  public:
   explicit Gateway(const GatewayContext& context);
+  ~Gateway();
   Gateway(const Gateway&) = delete;
   Gateway& operator=(const Gateway&) = delete;
 
@@ -37,6 +43,7 @@ class Gateway {
   void DrainAtExit();
 
   Outbox& GetOutbox() { return outbox_; }
+  USSDSyncObserverQueue& UssdWaiters() { return ussdWaiters_; }
   const ModemInfo& Modem() const { return modem_; }
   const MemoryListing& Listing() const { return listing_; }
   const SendOutcomes& Outcomes() const { return outcomes_; }
@@ -45,12 +52,16 @@ class Gateway {
   void OnTimer(uint32_t id);
 
   GatewayContext context_;
+  CommandQueueSink events_;
+  ModemCapabilities capabilities_;
+  USSDSyncObserverQueue ussdWaiters_;
   ModemInfo modem_;
   Outbox outbox_;
   MemoryListing listing_;
   ModemSession session_;
   IncomingMessages incoming_;
   SendOutcomes outcomes_;
+  SendingPipeline pipeline_;
 };
 
 }  // namespace qm

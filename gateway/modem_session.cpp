@@ -6,8 +6,11 @@
 #include "base/logger.h"
 #include "gateway/driver_timers.h"
 #include "gateway/memory_listing.h"
+#include "gateway/modem_capabilities.h"
 #include "gateway/outbox.h"
 #include "gateway/user_notices.h"
+#include "gateway/ussd_codec.h"
+#include "gateway/ussd_waiters.h"
 #include "modem/async_serial_comm.h"
 #include "modem/link_texts.h"
 #include "modem/modem_info.h"
@@ -16,8 +19,14 @@
 
 namespace qm {
 
-ModemSession::ModemSession(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing, Outbox& outbox)
-    : context_(context), modem_(modem), listing_(listing), outbox_(outbox) {}
+ModemSession::ModemSession(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing, Outbox& outbox,
+                           ModemCapabilities& capabilities, USSDSyncObserverQueue& ussdWaiters)
+    : context_(context),
+      modem_(modem),
+      listing_(listing),
+      outbox_(outbox),
+      capabilities_(capabilities),
+      ussdWaiters_(ussdWaiters) {}
 
 void ModemSession::Connect(RequestCompletion done) {
   ConfigStore& config = context_.config;
@@ -99,6 +108,12 @@ void ModemSession::OnModemEvent(const AsyncEvent& event, bool success) {
 
 void ModemSession::OnInitialised() {
   connecting_ = false;
+  // What the sending worker may ask of this modem.
+  const uint32_t features = modem_.Features();
+  const uint32_t failures = modem_.Failures();
+  capabilities_.pduMode.store((failures & kFailureCmgf) != 0 || (features & kFeaturePduMode) != 0);
+  capabilities_.textMode.store((failures & kFailureCmgf) != 0 || (features & kFeatureTextMode) != 0);
+  capabilities_.ussd.store((failures & kFailureCusd) == 0);
   if (outage_) context_.log.Write(LogLevel::kDetail, "The modem is back");
   outage_ = false;
   lastFailure_.clear();
@@ -124,10 +139,18 @@ void ModemSession::OnInitialised() {
 }
 
 void ModemSession::OnUssdReply(const AsyncEvent& event) {
-  // Decoding the reply and handing it to waiting requests belong to the USSD
-  // support, which is not part of this build: the reply is shown as it came.
-  context_.log.Write(LogLevel::kDetail, "Got reply to USSD command: " + event.text);
-  context_.notices.ShowBalloon("Got reply to USSD command", event.text);
+  const std::optional<UssdReply> reply = ParseUssdReply(event.text);
+  if (!reply) {
+    context_.log.Write(LogLevel::kDetail, "USSD session ended without a reply: " + event.text);
+    return;
+  }
+  const std::string text = DecodeUssdReply(reply->text, reply->dcs, context_.config.GetInt("ussd.decode"),
+                                           capabilities_.ussdRequestPacked.load());
+  context_.log.Write(LogLevel::kDetail, "Got reply to USSD command: " + text);
+  context_.notices.ShowBalloon("Got reply to USSD command", text);
+  // A network that ends the session (result 2) may still send the real
+  // answer after its release text.
+  ussdWaiters_.Deliver(text, reply->result != 2);
 }
 
 void ModemSession::ResetModem() {

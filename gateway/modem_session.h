@@ -1,8 +1,8 @@
 // The life of the connection to the modem: connect, the initialisation
 // sequence, disconnect, the configuring phase, the periodic reset and the
 // reconnection check. Replies of commands that arrive once the modem is ready
-// go to the memory listing while one runs; an unsolicited USSD reply is
-// shown.
+// go to the memory listing while one runs; a USSD reply is decoded and
+// handed to its waiter.
 //
 // Every change of the link happens here, on the command thread: the frame's
 // Connect and Disconnect and the timers post commands instead of acting.
@@ -22,10 +22,13 @@ namespace qm {
 class MemoryListing;
 class ModemInfo;
 class Outbox;
+class USSDSyncObserverQueue;
+struct ModemCapabilities;
 
 class ModemSession {
  public:
-  ModemSession(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing, Outbox& outbox);
+  ModemSession(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing, Outbox& outbox,
+               ModemCapabilities& capabilities, USSDSyncObserverQueue& ussdWaiters);
   ModemSession(const ModemSession&) = delete;
   ModemSession& operator=(const ModemSession&) = delete;
 
@@ -70,6 +73,8 @@ class ModemSession {
   ModemInfo& modem_;
   MemoryListing& listing_;
   Outbox& outbox_;
+  ModemCapabilities& capabilities_;
+  USSDSyncObserverQueue& ussdWaiters_;
   bool connecting_ = false;  // the initialisation sequence runs
   bool outage_ = false;      // reconnecting after the link was lost
   std::string lastFailure_;  // the last connect failure shown

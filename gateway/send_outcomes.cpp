@@ -14,27 +14,38 @@ namespace qm {
 
 SendOutcomes::SendOutcomes(const GatewayContext& context, Outbox& outbox) : context_(context), outbox_(outbox) {}
 
-void SendOutcomes::FileMessage(const SMSMessage& message, bool sent) {
+bool SendOutcomes::FileMessage(const SMSMessage& message, bool sent) {
   FileDatabase& table = sent ? *context_.tables.sent : *context_.tables.failed;
   const std::string id = table.NewId();
   table.Put(sent ? MakeSentRow(message, id, table.Separator()) : MakeFailedRow(message, id, table.Separator()));
-  if (table.Save() != 0) {
-    context_.log.Write(LogLevel::kError, std::string("Error saving the ") + (sent ? "sent" : "failed") +
-                                             " table: " + table.LastError().text);
-  }
+  if (table.Save() == 0) return true;
+  context_.log.Write(LogLevel::kError, std::string("Error saving the ") + (sent ? "sent" : "failed") +
+                                           " table: " + table.LastError().text);
+  return false;
 }
 
-void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, bool sent) {
+void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, SendOutcome outcome) {
   const int kind = message->Kind();
   if (kind != kKindSms && kind != kKindPush && kind != kKindUssd) return;
+  if (outcome == SendOutcome::kReturned) {
+    // Never submitted (the worker stopped): as it was, first in line.
+    outbox_.Requeue(*message, true);
+    return;
+  }
+  const bool sent = outcome == SendOutcome::kSent;
+  // Until its new row is saved the message stays in the outbox too, so a
+  // crash cannot lose it; the next start removes the outbox row.
+  const auto file = [&](bool asSent) {
+    if (FileMessage(*message, asSent)) outbox_.Complete(*message);
+  };
   const ConfigStore& config = context_.config;
   const int retries = config.GetInt("sender.retries");
-  if (!sent && retries > 0 && message->attempts < static_cast<uint32_t>(retries)) {
+  if (outcome == SendOutcome::kFailed && retries > 0 && message->attempts < static_cast<uint32_t>(retries)) {
     message->attempts += 1;
-    outbox_.ReturnToOutbox(*message, false);
+    outbox_.Requeue(*message, false);
     outbox_.DispatchNext();
   } else if (!sent) {
-    FileMessage(*message, false);
+    file(false);
     context_.counters.CountFailure(true);
     if (config.GetInt("sms_fail_notify") != 0) {
       if (kind == kKindUssd) {
@@ -46,7 +57,7 @@ void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, bool sent) 
       }
     }
   } else {
-    FileMessage(*message, true);
+    file(true);
     context_.counters.CountFailure(false);
   }
   PaceNextSend();

@@ -1,7 +1,9 @@
 // What happens to a message the sending worker is done with: a failed one is
 // retried through the outbox until "sender.retries" is used up, then filed in
-// "failed"; a sent one is filed in "sent". The next dispatch follows at once
-// or after "sender.delay" ms.
+// "failed" (a refused one at once); a sent one is filed in "sent"; one never
+// submitted goes back to the front of the outbox. A filed message's outbox
+// row goes only after its new row is saved. The next dispatch follows at
+// once or after "sender.delay" ms.
 //
 // Threads: command thread only.
 #pragma once
@@ -9,6 +11,7 @@
 #include <memory>
 
 #include "gateway/gateway_context.h"
+#include "modem/modem_event_sink.h"
 #include "sms/message.h"
 
 namespace qm {
@@ -22,7 +25,7 @@ class SendOutcomes {
   SendOutcomes& operator=(const SendOutcomes&) = delete;
 
   // CMD_SEND_RESULT.
-  void OnSendResult(std::unique_ptr<SMSMessage> message, bool sent);
+  void OnSendResult(std::unique_ptr<SMSMessage> message, SendOutcome outcome);
   // TIMER_SEND_DELAY: the pause is over.
   void OnSendDelayOver();
 
@@ -30,7 +33,8 @@ class SendOutcomes {
   bool SendDelayPending() const { return sendDelayPending_; }
 
  private:
-  void FileMessage(const SMSMessage& message, bool sent);
+  // Writes the sent or failed row and saves; false when it could not be saved.
+  bool FileMessage(const SMSMessage& message, bool sent);
   void PaceNextSend();
 
   GatewayContext context_;

@@ -1,6 +1,8 @@
 #include "modem/async_serial_comm.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <ctime>
 #include <utility>
 
@@ -239,10 +241,11 @@ int64_t AsyncSerialComm::StatusTime() const {
   return statusTime_;
 }
 
-void AsyncSerialComm::SetAwaitingReply(bool awaiting) {
+void AsyncSerialComm::SetAwaitingReply(bool awaiting, uint32_t timeoutMs) {
   {
     std::lock_guard lock(stateMutex_);
     awaitingReply_ = awaiting;
+    awaitTimeoutMs_ = timeoutMs;
   }
   // The reader may be waiting without a limit: wake it so that the reply
   // timeout starts counting now.
@@ -263,6 +266,13 @@ void AsyncSerialComm::EndCommandInFlight() {
 bool AsyncSerialComm::IsAwaitingReply() const {
   std::lock_guard lock(stateMutex_);
   return awaitingReply_;
+}
+
+int AsyncSerialComm::AwaitedReplyTimeout() const {
+  std::lock_guard lock(stateMutex_);
+  if (!awaitingReply_) return -1;
+  const uint32_t ms = awaitTimeoutMs_ != 0 ? awaitTimeoutMs_ : replyTimeoutMs_.load();
+  return static_cast<int>(std::min<uint32_t>(ms, INT_MAX));
 }
 
 void AsyncSerialComm::SetReplyTimeout(uint32_t milliseconds) { replyTimeoutMs_.store(milliseconds); }

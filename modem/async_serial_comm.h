@@ -96,8 +96,12 @@ class AsyncSerialComm {
   int64_t StatusTime() const;
 
   // Setting the flag wakes the reader, so that the reply timeout starts now.
-  void SetAwaitingReply(bool awaiting);
+  // `timeoutMs` (when not 0) replaces the reply timeout for this one wait: a
+  // submission to the network may take far longer than a command.
+  void SetAwaitingReply(bool awaiting, uint32_t timeoutMs = 0);
   bool IsAwaitingReply() const;
+  // The timeout of the reply awaited now in ms; -1 when none is awaited.
+  int AwaitedReplyTimeout() const;
   void SetReplyTimeout(uint32_t milliseconds);
   uint32_t ReplyTimeout() const;
 
@@ -171,6 +175,7 @@ class AsyncSerialComm {
   int64_t statusTime_ = 0;
   uint64_t statusTick_ = 0;
   bool awaitingReply_ = false;
+  uint32_t awaitTimeoutMs_ = 0;
   bool openSignalled_ = false;
   std::atomic<uint32_t> replyTimeoutMs_{kDefaultReplyTimeoutMs};
 

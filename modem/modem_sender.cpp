@@ -95,7 +95,7 @@ void ModemSender::Execute(std::unique_ptr<GenericMessage> item, std::stop_token 
     handler(std::move(message), stop);
     return;
   }
-  events_.SendFinished(std::move(message), false);
+  events_.SendFinished(std::move(message), SendOutcome::kFailed);
 }
 
 void ModemSender::RegisterReplyQueue() {

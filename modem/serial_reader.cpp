@@ -41,8 +41,7 @@ void AsyncSerialComm::LaunchReader(std::function<void(std::stop_token)> body) {
 
 void AsyncSerialComm::ReaderLoop(std::stop_token stop) {
   while (WaitUsable(stop, LinkStatus::kError)) {
-    const bool awaiting = IsAwaitingReply();
-    const int timeout = awaiting ? static_cast<int>(std::min<uint32_t>(ReplyTimeout(), INT_MAX)) : -1;
+    const int timeout = AwaitedReplyTimeout();
     uint64_t generation = 0;
     SysError error;
     const SerialPort::WaitResult result = port_.WaitReadable(timeout, &generation, &error);

@@ -94,6 +94,9 @@ class SMSMessage : public GenericMessage {
   int32_t toTon = 1;
   uint32_t attempts = 0;
   std::string custom;
+  // The outbox row the message was dispatched from (empty when none): the row
+  // stays until the message is filed, so a crash never loses it.
+  std::string rowId;
 };
 
 class PushMessage final : public SMSMessage {

@@ -1,7 +1,10 @@
 #include "storage/message_rows.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
+#include "storage/table_format.h"
 #include "storage/text_escape.h"
 
 namespace qm {
@@ -45,6 +48,36 @@ Row MakeOutboxRow(const SMSMessage& message, std::string id, std::string_view se
              EscapeFieldText(message.from, separator),
              ValidityText(message),
              EscapeFieldText(message.custom, separator)};
+}
+
+std::unique_ptr<SMSMessage> MessageFromOutboxRow(const Row& row) {
+  if (row.size() < 14) return nullptr;
+  const auto number = [&row](int column) { return ReadDecimal(row[static_cast<std::size_t>(column)]); };
+  const auto text = [&row](int column) { return UnescapeFieldText(row[static_cast<std::size_t>(column)]); };
+  const auto id = static_cast<int32_t>(std::clamp<int64_t>(number(9), 0, INT32_MAX));
+  std::unique_ptr<SMSMessage> message;
+  const std::string& type = row[3];
+  if (type == "sms") {
+    message = std::make_unique<SMSMessage>(text(11), text(2), text(5), id);
+    message->custom = text(13);
+  } else if (type == "push") {
+    message = std::make_unique<PushMessage>(text(11), text(2), text(5), text(6), id);
+  } else if (type == "ussd") {
+    message = std::make_unique<USSDRequest>(text(5), id);
+    message->to = text(2);
+  } else {
+    return nullptr;
+  }
+  message->toTon = static_cast<int32_t>(number(7));
+  message->flags = static_cast<uint32_t>(number(8));
+  message->attempts = static_cast<uint32_t>(std::max<int64_t>(0, number(10)));
+  message->segments = static_cast<uint32_t>(std::max<int64_t>(0, number(4)));
+  message->timestamp = static_cast<uint32_t>(std::max<int64_t>(0, number(1)));
+  const int64_t validity = number(12);
+  if (type != "ussd" && validity > 0) {
+    message->expires = static_cast<uint32_t>(std::min<int64_t>(int64_t{message->timestamp} + validity, UINT32_MAX));
+  }
+  return message;
 }
 
 Row MakeSentRow(const SMSMessage& message, std::string id, std::string_view separator) {

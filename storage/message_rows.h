@@ -11,6 +11,7 @@
 // Pure functions; any thread.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,16 @@ Row MakeFailedRow(const SMSMessage& message, std::string id, std::string_view se
 
 // The validity column: expires - timestamp in seconds, never below 0.
 std::string ValidityText(const SMSMessage& message);
+
+// The message an outbox row holds, for sending: "sms", "push" or "ussd"
+// (compared exactly) with its id, destination, sender, texts (unescaped),
+// type of number, flags, attempts, time, validity and (SMS) custom text;
+// nullptr for any other type.
+std::unique_ptr<SMSMessage> MessageFromOutboxRow(const Row& row);
+
+// Outbox columns the code reads.
+inline constexpr int kOutboxToColumn = 2;
+inline constexpr int kOutboxContentColumn = 5;
+inline constexpr int kUniqueIdColumnOfRows = 9;
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/driver_process.h"
@@ -57,6 +58,33 @@ TEST(DriverEndToEnd, EmulatorReachesReadyAndStopsCleanlyOnSigterm) {
     ASSERT_EQ(::stat(box.UserFile(name).c_str(), &st), 0) << name;
     EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
   }
+}
+
+TEST(DriverEndToEnd, OutboxRowsFromBeforeTheStartAreSentOnTheEmulator) {
+  DriverSandbox box({{"status.time", "1"}, {"sender.delay", "0"}});
+  std::filesystem::create_directories(box.UserFile(""));
+  // Left by an earlier run: two messages, the second one an emulator request
+  // to send a message back.
+  test::WriteFile(box.UserFile("outbox.txt"),
+                  "00000002\t1700000000\t+4912345\tsms\t1\tfirst%0Aline\t\t1\t0\t77\t0\tme\t0\t\r\n"
+                  "00000003\t1700000001\t+4912345\tsms\t1\tSEND 4915112345 hello\t\t1\t0\t78\t0\t\t0\t\r\n");
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("sent.txt"), "\t78\t")) << ReadFile(box.UserFile("qmdriver.log"));
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("inbox.txt"), "hello"));
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "outbox:0"));
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+  // Sent oldest first, with the references the emulator gave, and gone from the outbox.
+  const std::string sent = ReadFile(box.UserFile("sent.txt"));
+  const auto first = sent.find("first%0Aline");
+  const auto second = sent.find("SEND 4915112345 hello");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_NE(sent.find("\t77\t1\tme\t"), std::string::npos) << sent;  // uniqueid, refid, source
+  EXPECT_NE(sent.find("\t78\t2\t"), std::string::npos) << sent;
+  EXPECT_EQ(ReadFile(box.UserFile("outbox.txt")), "");
+  EXPECT_NE(ReadFile(box.UserFile("inbox.txt")).find("\t4915112345\tsms\thello\t"), std::string::npos);
 }
 
 TEST(DriverEndToEnd, OneCopyPerDataWhateverTheModeOrEnvironment) {
