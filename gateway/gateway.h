@@ -43,6 +43,8 @@ class Gateway {
   void DrainAtExit();
 
   Outbox& GetOutbox() { return outbox_; }
+  // Who is told of sent and failed messages; set before the command thread starts.
+  void SetObservers(MessageObservers* observers) { outcomes_.SetObservers(observers); }
   USSDSyncObserverQueue& UssdWaiters() { return ussdWaiters_; }
   const ModemInfo& Modem() const { return modem_; }
   const MemoryListing& Listing() const { return listing_; }

@@ -47,6 +47,10 @@ void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, SendOutcome
   } else if (!sent) {
     file(false);
     context_.counters.CountFailure(true);
+    if (observers_) {
+      observers_->StatusChanged(message->id, MessageStatus::kFailed);
+      observers_->MessageFiled(*message, false);
+    }
     if (config.GetInt("sms_fail_notify") != 0) {
       if (kind == kKindUssd) {
         context_.notices.ShowBalloon("Error sending USSD!", "Failed to send USSD request '" + message->body +
@@ -59,6 +63,10 @@ void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, SendOutcome
   } else {
     file(true);
     context_.counters.CountFailure(false);
+    if (observers_) {
+      observers_->StatusChanged(message->id, MessageStatus::kSent);
+      observers_->MessageFiled(*message, true);
+    }
   }
   PaceNextSend();
 }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "gateway/gateway_context.h"
+#include "gateway/message_observers.h"
 #include "modem/modem_event_sink.h"
 #include "sms/message.h"
 
@@ -32,6 +33,9 @@ class SendOutcomes {
   // Set while the pause between two sends runs.
   bool SendDelayPending() const { return sendDelayPending_; }
 
+  // Who is told of sent and failed messages (may be null).
+  void SetObservers(MessageObservers* observers) { observers_ = observers; }
+
  private:
   // Writes the sent or failed row and saves; false when it could not be saved.
   bool FileMessage(const SMSMessage& message, bool sent);
@@ -39,6 +43,7 @@ class SendOutcomes {
 
   GatewayContext context_;
   Outbox& outbox_;
+  MessageObservers* observers_ = nullptr;
   bool sendDelayPending_ = false;
 };
 

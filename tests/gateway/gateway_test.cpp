@@ -14,7 +14,9 @@
 #include "gateway/service_thread.h"
 #include "gateway/user_notices.h"
 #include "modem/async_serial_emulator.h"
+#include "modem/modem_event_sink.h"
 #include "modem/modem_sender.h"
+#include "storage/message_rows.h"
 #include "storage/table_setup.h"
 #include "tests/support/event_wait.h"
 #include "tests/support/test_env.h"
@@ -202,6 +204,79 @@ TEST_F(GatewayTest, FailedMessageIsRetriedThenFiledAndSentOneIsFiled) {
   EXPECT_EQ(timers_.IntervalOf(TIMER_SEND_DELAY), 500u);
   Run(CMD_TIMER, nullptr, TIMER_SEND_DELAY);
   EXPECT_FALSE(G().Outcomes().SendDelayPending());
+}
+
+TEST_F(GatewayTest, OutboxRulesAndRowsThatStayUntilTheirMessageIsFiled) {
+  // Left from an earlier run: an unknown type, a message, and one that was
+  // filed as sent just before a crash removed its outbox row.
+  tables_.outbox->Put({"00000002", "1700000000", "+4470", "fax", "1", "x", "", "1", "0", "40", "0", "", "0", ""});
+  tables_.outbox->Put({"00000003", "1700000000", "+4471", "sms", "1", "two%0D%0Alines", "", "1", "0", "41", "2", "me", "3600", "c"});
+  tables_.outbox->Put({"00000004", "1700000000", "+4472", "sms", "1", "filed", "", "1", "0", "42", "0", "", "0", ""});
+  tables_.sent->Put({"00000009", "1700000000", "+4472", "sms", "1", "filed", "", "1", "0", "42", "7", "", "0", ""});
+  config_.SetString("ton_src_prefix", "00");
+  config_.SetString("ton_dst_prefix", "+");
+  config_.SetInt("ton_warning", 1);
+  Outbox& outbox = G().GetOutbox();
+  EXPECT_EQ(outbox.DispatchList(), (Strings{"00000002", "00000003"}));
+  outbox.AddToOutbox(std::make_unique<SMSMessage>("", "0049170", "new"));  // rewritten: +49170
+  auto national = std::make_unique<SMSMessage>("", "0170123", "national");
+  national->toTon = 1;
+  outbox.AddToOutbox(std::move(national));
+  ASSERT_EQ(notices_.balloons.size(), 1u);
+  EXPECT_EQ(notices_.balloons[0].text,
+            "Number '0170123' is in national format. SMS may not be delivered. Country code using is recommended.");
+
+  outbox.DispatchNext();  // the link is not ready: nothing moves
+  EXPECT_TRUE(sender_.Queue().Empty());
+  transport_.SetStatus(LinkStatus::kReady);
+  outbox.DispatchNext();  // the fax row is dropped
+  outbox.DispatchNext();
+  auto items = sender_.TakeAll();
+  ASSERT_EQ(items.size(), 1u);
+  auto* first = dynamic_cast<SMSMessage*>(items[0].get());
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->body, "two\r\nlines");
+  EXPECT_EQ(first->id, 41);
+  EXPECT_EQ(first->attempts, 2u);
+  EXPECT_EQ(first->ValiditySeconds(), 3600);
+  EXPECT_EQ(first->custom, "c");
+  Row row;
+  EXPECT_EQ(tables_.outbox->Get("00000002", row), 0);
+  EXPECT_EQ(tables_.outbox->Get("00000003", row), 1);  // still there while it is sent
+
+  // Sent: filed, then its row goes. Never submitted: back, first in line.
+  auto copy = first->Clone();
+  Run(CMD_SEND_RESULT, std::move(copy), static_cast<int32_t>(SendOutcome::kSent));
+  EXPECT_EQ(tables_.outbox->Get("00000003", row), 0);
+  EXPECT_NE(tables_.sent->FindLastEqual(kUniqueIdColumn, "41", row), 0);
+  outbox.DispatchNext();
+  auto next = sender_.TakeAll();
+  ASSERT_EQ(next.size(), 1u);
+  Run(CMD_SEND_RESULT, std::unique_ptr<SMSMessage>(static_cast<SMSMessage*>(next[0].release())),
+      static_cast<int32_t>(SendOutcome::kReturned));
+  ASSERT_FALSE(outbox.DispatchList().empty());
+  Row returned;
+  ASSERT_EQ(tables_.outbox->Get(outbox.DispatchList().front(), returned), 1);
+  EXPECT_EQ(returned[2], "+49170");
+  EXPECT_EQ(returned[10], "0");  // no attempt counted
+
+  // Refused: filed as failed at once, whatever the retries.
+  config_.SetInt("sender.retries", 3);
+  Run(CMD_SEND_RESULT, std::make_unique<SMSMessage>("", "+1", "never"), static_cast<int32_t>(SendOutcome::kRefused));
+  EXPECT_EQ(tables_.failed->Count(), 1);
+}
+
+TEST_F(GatewayTest, UssdRepliesReachTheirWaiterDecoded) {
+  ConnectAndInitialise();
+  G().UssdWaiters().Add(1, 30);
+  Reply(EventKind::kInfo, "+CUSD: 2,\"Session released\",15");
+  EXPECT_FALSE(G().UssdWaiters().Poll(1).finished);  // a release text may precede the answer
+  Reply(EventKind::kInfo, "+CUSD: 0, \"00420061006C0061006E00630065\", 72");
+  const auto answer = G().UssdWaiters().Poll(1);
+  EXPECT_TRUE(answer.finished);
+  EXPECT_EQ(answer.reply, "Balance");
+  EXPECT_EQ(notices_.balloons.back().title, "Got reply to USSD command");
+  EXPECT_EQ(notices_.balloons.back().text, "Balance");
 }
 
 TEST_F(GatewayTest, ConnectingReturnsQueuedMessagesToTheFrontOfTheOutboxInOrder) {

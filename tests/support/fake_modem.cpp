@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -37,6 +38,11 @@ FakeModem::~FakeModem() {
 void FakeModem::OnCommand(std::string command, std::string reply) {
   std::lock_guard lock(mutex_);
   script_[std::move(command)] = std::move(reply);
+}
+
+void FakeModem::SetResponder(Responder responder) {
+  std::lock_guard lock(mutex_);
+  responder_ = std::move(responder);
 }
 
 void FakeModem::Send(std::string_view bytes) {
@@ -80,6 +86,11 @@ void FakeModem::Unplug() {
   heldSlave_.Reset();
 }
 
+void FakeModem::ForgetExclusiveMode() {
+  std::lock_guard lock(mutex_);
+  if (heldSlave_) ::ioctl(heldSlave_.get(), TIOCNXCL);
+}
+
 void FakeModem::Run(std::stop_token stop) {
   char buf[4096];
   while (!stop.stop_requested()) {
@@ -121,8 +132,15 @@ void FakeModem::AnswerCompleteLines() {
       const std::string line = pending_.substr(0, length);
       pending_.erase(0, length);
       auto it = script_.find(line);
-      if (it == script_.end()) continue;
-      reply = it->second;
+      if (it != script_.end()) {
+        reply = it->second;
+      } else if (responder_) {
+        std::optional<std::string> answer = responder_(line);
+        if (!answer) continue;
+        reply = std::move(*answer);
+      } else {
+        continue;
+      }
     }
     Send(reply);
   }

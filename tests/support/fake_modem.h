@@ -12,7 +12,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,6 +39,10 @@ class FakeModem {
 
   // Answers `command` (the exact line including its end) with `reply`.
   void OnCommand(std::string command, std::string reply);
+  // Answers the lines no OnCommand entry matches: the reply to send, or
+  // nullopt for none. Runs on the modem's thread.
+  using Responder = std::function<std::optional<std::string>(const std::string& line)>;
+  void SetResponder(Responder responder);
   // Writes bytes to the slave side, as the modem saying them.
   void Send(std::string_view bytes);
   // Everything received from the slave side so far.
@@ -45,6 +51,10 @@ class FakeModem {
   bool WaitForReceived(std::string_view text, std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
   // Closes the master: the slave side hangs up.
   void Unplug();
+  // What the kernel does when a killed program's last descriptor of a real
+  // port closes: the exclusive mode it set goes. (This fake keeps the slave
+  // open itself, so it must be told.)
+  void ForgetExclusiveMode();
 
  private:
   void Run(std::stop_token stop);
@@ -61,6 +71,7 @@ class FakeModem {
   std::string received_;
   std::string pending_;
   std::map<std::string, std::string> script_;
+  Responder responder_;
   std::jthread thread_;
 };
 
