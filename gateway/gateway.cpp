@@ -88,6 +88,7 @@ void Gateway::OnTimer(uint32_t id) {
       break;
     case TIMER_HOUSEKEEPING:
       context_.transport.CheckBusyTimeout();
+      outbox_.SaveChanges();
       outbox_.DispatchNext();
       ussdWaiters_.RemoveExpired();
       break;
@@ -110,6 +111,7 @@ void Gateway::DrainAtExit() {
     }
   }
   outbox_.ReturnQueuedMessages();
+  outbox_.SaveChanges();
 }
 
 }  // namespace qm

@@ -53,7 +53,10 @@ void Outbox::SettleFiled() {
 
 bool Outbox::SaveLocked() {
   FileDatabase& outbox = *context_.tables.outbox;
-  if (outbox.Save() == 0) return true;
+  if (outbox.Save() == 0) {
+    unsaved_ = false;
+    return true;
+  }
   context_.log.Write(LogLevel::kError, "Error saving the outbox: " + outbox.LastError().text);
   return false;
 }
@@ -114,7 +117,12 @@ void Outbox::Complete(const SMSMessage& message) {
   if (message.rowId.empty()) return;
   std::lock_guard lock(mutex_);
   context_.tables.outbox->Remove(message.rowId);
-  SaveLocked();
+  unsaved_ = true;
+}
+
+void Outbox::SaveChanges() {
+  std::lock_guard lock(mutex_);
+  if (unsaved_ && SaveLocked()) unsaved_ = false;
 }
 
 void Outbox::ReturnQueuedMessages() {

@@ -46,8 +46,12 @@ class Outbox {
   // A message without a row gets a new one. False when the outbox could not
   // be saved (the row stays in memory and is written by the next save).
   bool Requeue(const SMSMessage& message, bool front);
-  // The message is filed elsewhere: its row goes.
+  // The message is filed elsewhere: its row goes. The file follows with the
+  // next SaveChanges (a crash before that leaves the row, which the next
+  // start removes as filed already): one rewrite a second, not one a message.
   void Complete(const SMSMessage& message);
+  // Writes removals not yet on disk (housekeeping, and at exit with every table).
+  void SaveChanges();
   // Empties the modem command queue: messages go back to the front of the
   // dispatch list in their queue order, raw AT commands are dropped.
   void ReturnQueuedMessages();
@@ -64,6 +68,7 @@ class Outbox {
   GatewayContext context_;
   mutable std::mutex mutex_;  // the outbox lock
   std::deque<std::string> dispatchList_;
+  bool unsaved_ = false;  // rows removed since the last save
 };
 
 }  // namespace qm

@@ -18,6 +18,11 @@ constexpr int kGatherMs = 10;
 constexpr int kBytePauseMs = 500;
 constexpr auto kRetryAfterFailure = std::chrono::milliseconds(1000);
 
+bool EndsComplete(std::string_view pass) {
+  const std::string_view trimmed = pass.substr(0, pass.find_last_not_of(' ') + 1);
+  return !trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r' || trimmed.back() == '>');
+}
+
 AsyncEvent FailureEvent(const SysError& error) {
   AsyncEvent event;
   event.kind = EventKind::kFailure;
@@ -104,6 +109,9 @@ bool AsyncSerialComm::Drain(uint64_t generation) {
       ReportFailure(r.error);
       return false;
     }
+    // What ends with a line end or the data prompt is complete: hand it on
+    // at once. Only a line still being received is worth waiting for.
+    if (!byteByByte && EndsComplete(pass)) break;
     if (!port_.WaitMoreInput(byteByByte ? kBytePauseMs : kGatherMs)) break;
   }
   FeedReceived(pass);

@@ -58,8 +58,8 @@ TEST_F(EmulatorTest, SubmissionsCountReferencesAndInjectSendRequests) {
     EXPECT_EQ(Reply().text, "+CMGS: " + std::to_string(++sent));
     EXPECT_EQ(Reply().kind, EventKind::kOk);
   }
-  // Only the last one has a number and a text.
-  const auto injected = commands_.TryPop();
+  // Only the last one has a number and a text; it arrives after its reply.
+  const auto injected = test::NextWithin(commands_);
   ASSERT_TRUE(injected);
   EXPECT_EQ(injected->code, CMD_INCOMING);
   ASSERT_NE(injected->Message(), nullptr);
