@@ -147,6 +147,9 @@ int Driver::InstallOrUninstall() {
 }
 
 void Driver::StartThreads() {
+  // The reader of received messages listens before the port is read, so
+  // that nothing the modem says first is missed.
+  gateway_->StartReader();
   transport_->StartReader();
   sender_->Start();
   commandThread_->Start();
@@ -168,6 +171,9 @@ void Driver::StopThreads() {
   commandThread_->Stop();
   sender_->Stop();
   transport_->KillReader();
+  // Last, once no line can come: what it still holds is handed to the
+  // command queue, which SaveEverything drains.
+  gateway_->StopReader();
 }
 
 void Driver::SaveEverything() {

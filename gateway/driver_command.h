@@ -31,7 +31,13 @@ enum DriverCommandCode : uint32_t {
   // or a timer asks for it.
   CMD_DISCONNECT = 0x40A,      // the frame's "Disconnect"
   CMD_TIMER = 0x40B,           // a timer fired; result = the TimerId
+  CMD_STORED_NOTICE = 0x40C,   // "+CMTI:"/"+CDSI:": text = the memory, result = the index
+  CMD_LISTING_DRAINED = 0x40D, // every line of a finished listing has been read
 };
+
+// The `result` of a CMD_MODEM_EVENT that is a line the modem sent on its own
+// (a USSD reply), not part of a command's reply.
+inline constexpr int32_t kUnsolicitedLine = 2;
 
 struct DriverCommand {
   using Payload = std::variant<std::monostate, std::unique_ptr<SMSMessage>, std::unique_ptr<AsyncEvent>, std::string>;

@@ -1,9 +1,12 @@
 #include "gateway/gateway.h"
 
+#include "base/logger.h"
 #include "gateway/driver_timers.h"
 #include "gateway/user_notices.h"
 #include "modem/async_serial_comm.h"
+#include "modem/memory_commands.h"
 #include "modem/modem_sender.h"
+#include "platform/utf.h"
 
 namespace qm {
 
@@ -17,11 +20,20 @@ Gateway::Gateway(const GatewayContext& context)
       outbox_(context),
       listing_(context, modem_),
       session_(context, modem_, listing_, outbox_, capabilities_, ussdWaiters_),
-      incoming_(context, listing_),
+      reports_(context),
+      incoming_(context, listing_, reports_),
       outcomes_(context, outbox_),
-      pipeline_(context.config, context.log, context.sender, events_, capabilities_) {
+      pipeline_(context.config, context.log, context.sender, events_, capabilities_),
+      reader_(context) {
   context_.sender.SetMessageHandler(
       [this](std::unique_ptr<SMSMessage> message, std::stop_token stop) { pipeline_.Send(std::move(message), stop); });
+  listing_.SetAfterReading([this](DriverCommand command) { reader_.PostAfterPending(std::move(command)); });
+}
+
+void Gateway::SetObservers(MessageObservers* observers) {
+  outcomes_.SetObservers(observers);
+  reports_.SetObservers(observers);
+  incoming_.SetObservers(observers);
 }
 
 Gateway::~Gateway() { context_.sender.SetMessageHandler({}); }
@@ -61,6 +73,12 @@ void Gateway::Execute(DriverCommand command) {
     case CMD_TIMER:
       OnTimer(static_cast<uint32_t>(command.result));
       break;
+    case CMD_STORED_NOTICE:
+      if (const std::string* storage = command.Text()) OnStoredNotice(*storage, command.result);
+      break;
+    case CMD_LISTING_DRAINED:
+      listing_.OnDrained(static_cast<ListingAction>(command.result));
+      break;
     default:
       break;  // unknown codes are dropped with their payload
   }
@@ -91,10 +109,38 @@ void Gateway::OnTimer(uint32_t id) {
       outbox_.SaveChanges();
       outbox_.DispatchNext();
       ussdWaiters_.RemoveExpired();
+      ReadWaitingNotices();
       break;
     default:
       break;
   }
+}
+
+void Gateway::OnStoredNotice(std::string storage, int index) {
+  // Notices that come while the modem is being set up are read once it is
+  // ready; a modem that floods them is not followed without bound.
+  constexpr std::size_t kMaxWaiting = 256;
+  if (!modem_.IsReady() || !waitingNotices_.empty()) {
+    if (waitingNotices_.size() >= kMaxWaiting) {
+      context_.log.Write(LogLevel::kWarning, "Too many stored-message notices; " + storage + " " +
+                                                 std::to_string(index) + " is left for the next listing");
+      return;
+    }
+    waitingNotices_.emplace_back(std::move(storage), index);
+    ReadWaitingNotices();
+    return;
+  }
+  if (!storage.empty() && !EqualsIgnoreCase(modem_.Memory(0), storage)) {
+    modem_.SetMemory(0, std::move(storage));
+    if (auto select = modem_.MakeSelectMemoryCommand()) context_.sender.Push(std::move(select));
+  }
+  context_.sender.Push(ReadOneCommand(index));
+}
+
+void Gateway::ReadWaitingNotices() {
+  if (!modem_.IsReady()) return;
+  auto waiting = std::exchange(waitingNotices_, {});
+  for (auto& [storage, index] : waiting) OnStoredNotice(std::move(storage), index);
 }
 
 void Gateway::DrainAtExit() {

@@ -2,9 +2,10 @@
 // executes driver commands.
 //
 // The gateway owns the modem object, the outbox queue, the memory listing,
-// the connection's session, the handling of incoming messages and sending
-// outcomes, the USSD waiters, and the sending pipeline that it installs as
-// the sending worker's message handler. Execute runs one command to its end;
+// the connection's session, the reader of received messages, the handling
+// of incoming messages, delivery reports and sending outcomes, the USSD
+// waiters, and the sending pipeline that it installs as the sending
+// worker's message handler. Execute runs one command to its end;
 // the command thread (CServiceThread) calls it for each command it pops, so
 // commands never run concurrently and the modem state has one owner.
 //
@@ -13,11 +14,17 @@
 // from any thread.
 #pragma once
 
+#include <deque>
+#include <string>
+#include <utility>
+
 #include "gateway/command_queue_sink.h"
 #include "gateway/driver_command.h"
 #include "gateway/gateway_context.h"
+#include "gateway/delivery_reports.h"
 #include "gateway/incoming_messages.h"
 #include "gateway/memory_listing.h"
+#include "gateway/memory_reader.h"
 #include "gateway/modem_capabilities.h"
 #include "gateway/modem_session.h"
 #include "gateway/outbox.h"
@@ -43,8 +50,14 @@ class Gateway {
   void DrainAtExit();
 
   Outbox& GetOutbox() { return outbox_; }
-  // Who is told of sent and failed messages; set before the command thread starts.
-  void SetObservers(MessageObservers* observers) { outcomes_.SetObservers(observers); }
+  // Who is told of received, sent, failed and reported messages; set before
+  // the command thread starts.
+  void SetObservers(MessageObservers* observers);
+  // The reader of received messages runs from StartReader to StopReader
+  // (at exit, after the command thread has stopped, so that what it still
+  // hands on is drained).
+  void StartReader() { reader_.Start(); }
+  void StopReader() { reader_.Stop(); }
   USSDSyncObserverQueue& UssdWaiters() { return ussdWaiters_; }
   const ModemInfo& Modem() const { return modem_; }
   const MemoryListing& Listing() const { return listing_; }
@@ -52,6 +65,10 @@ class Gateway {
 
  private:
   void OnTimer(uint32_t id);
+  // "+CMTI:"/"+CDSI:": reads the location, selecting its memory first when
+  // it is not the current one; kept until the modem is ready.
+  void OnStoredNotice(std::string storage, int index);
+  void ReadWaitingNotices();
 
   GatewayContext context_;
   CommandQueueSink events_;
@@ -61,9 +78,12 @@ class Gateway {
   Outbox outbox_;
   MemoryListing listing_;
   ModemSession session_;
+  DeliveryReports reports_;
   IncomingMessages incoming_;
   SendOutcomes outcomes_;
   SendingPipeline pipeline_;
+  std::deque<std::pair<std::string, int>> waitingNotices_;  // memory, location
+  MemoryReader reader_;  // last: stopped before what it posts to goes away
 };
 
 }  // namespace qm

@@ -1,9 +1,13 @@
 #include "gateway/incoming_messages.h"
 
+#include <algorithm>
+
 #include "base/config_store.h"
 #include "base/logger.h"
+#include "gateway/delivery_reports.h"
 #include "gateway/driver_counters.h"
 #include "gateway/memory_listing.h"
+#include "gateway/message_observers.h"
 #include "modem/memory_commands.h"
 #include "modem/modem_sender.h"
 #include "modem/read_mode.h"
@@ -13,8 +17,8 @@
 
 namespace qm {
 
-IncomingMessages::IncomingMessages(const GatewayContext& context, MemoryListing& listing)
-    : context_(context), listing_(listing) {}
+IncomingMessages::IncomingMessages(const GatewayContext& context, MemoryListing& listing, DeliveryReports& reports)
+    : context_(context), listing_(listing), reports_(reports) {}
 
 void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
   const ConfigStore& config = context_.config;
@@ -31,13 +35,21 @@ void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
   }
 }
 
-bool IncomingMessages::IsDuplicate(const SMSMessage& message) {
+bool IncomingMessages::IsDuplicate(SMSMessage& message) {
   const ConfigStore& config = context_.config;
   // Only a polling round collects what it has seen; outside one, nothing is
   // kept (a later genuine repeat is not a duplicate of it).
-  if (ConfiguredReadMode(config) == ReadMode::kPolling && IsPolling(listing_.Step()) &&
-      listing_.CollectPolled(message)) {
-    return true;
+  if (ConfiguredReadMode(config) == ReadMode::kPolling && IsPolling(listing_.Step())) {
+    if (const SMSMessage* seen = listing_.CollectPolled(message)) {
+      // The same locations listed again are the first copy's, which its own
+      // deletion frees; freeing them twice could hit a message stored there
+      // in between.
+      std::erase_if(message.memoryIndexes, [seen](int index) {
+        return std::find(seen->memoryIndexes.begin(), seen->memoryIndexes.end(), index) !=
+               seen->memoryIndexes.end();
+      });
+      return true;
+    }
   }
   if (config.GetInt("discard_duplicated") == 0) return false;
   // The inbox holds an equal message: same sender, recipient and text, and a
@@ -64,10 +76,7 @@ bool IncomingMessages::IsDuplicate(const SMSMessage& message) {
 void IncomingMessages::OnIncoming(std::unique_ptr<SMSMessage> message) {
   Logger& log = context_.log;
   if (message->Kind() == kKindStatusReport) {
-    // Matching reports to sent messages arrives with the delivery-report
-    // support; until then the report is logged.
-    log.Write(LogLevel::kDetail, "Status report for message reference " + std::to_string(message->reference) +
-                                     ", status " + std::to_string(static_cast<const StatusReport&>(*message).status));
+    reports_.ApplyStatusReport(static_cast<StatusReport&>(*message));
     DeleteFromModem(*message);
     return;
   }
@@ -78,9 +87,7 @@ void IncomingMessages::OnIncoming(std::unique_ptr<SMSMessage> message) {
     DeleteFromModem(*message);
     return;
   }
-  // Incoming handlers arrive with the integration support; no handler has
-  // handled the message yet.
-  const bool handled = false;
+  const bool handled = observers_ != nullptr && observers_->MessageReceived(*message);
   if (handled && context_.config.GetInt("inbox.discard_handled") != 0) {
     DeleteFromModem(*message);
     return;

@@ -1,7 +1,8 @@
 // What happens to a received message: it is counted, dropped when it is a
-// duplicate, stored in the inbox and deleted from the modem by the
-// configured rule; a message from the automation reader's listing is kept
-// for the reader instead.
+// duplicate, handed to the handlers, stored in the inbox and, once the inbox
+// is saved, deleted from the modem by the configured rule; a status report
+// marks its sent message; a message from the automation reader's listing is
+// kept for the reader instead.
 //
 // Threads: command thread only.
 #pragma once
@@ -13,11 +14,13 @@
 
 namespace qm {
 
+class DeliveryReports;
 class MemoryListing;
+class MessageObservers;
 
 class IncomingMessages {
  public:
-  IncomingMessages(const GatewayContext& context, MemoryListing& listing);
+  IncomingMessages(const GatewayContext& context, MemoryListing& listing, DeliveryReports& reports);
   IncomingMessages(const IncomingMessages&) = delete;
   IncomingMessages& operator=(const IncomingMessages&) = delete;
 
@@ -26,13 +29,19 @@ class IncomingMessages {
   // CMD_LISTED_MESSAGE.
   void OnListedMessage(std::unique_ptr<SMSMessage> message);
 
+  // Who runs the handlers for received messages (may be null).
+  void SetObservers(MessageObservers* observers) { observers_ = observers; }
+
  private:
   // Deletes a processed message from the modem by "sender.delete_mode".
   void DeleteFromModem(const SMSMessage& message);
-  bool IsDuplicate(const SMSMessage& message);
+  // True for a message to drop; its memory locations are left to free.
+  bool IsDuplicate(SMSMessage& message);
 
   GatewayContext context_;
   MemoryListing& listing_;
+  DeliveryReports& reports_;
+  MessageObservers* observers_ = nullptr;
 };
 
 }  // namespace qm

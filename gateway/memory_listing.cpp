@@ -11,16 +11,10 @@
 #include "modem/modem_info.h"
 #include "modem/modem_sender.h"
 #include "modem/read_mode.h"
+#include "platform/utf.h"
 
 namespace qm {
 namespace {
-
-enum class ListingAction {
-  kNone,
-  kQueueListing,  // the storage is selected: list it
-  kReaderDone,    // the automation reader's listing is complete
-  kPollingDone,   // the polling listing is complete
-};
 
 // What an OK reply does in each step; a step not listed ignores it.
 struct ListingTransition {
@@ -42,7 +36,9 @@ constexpr std::string_view kAlreadyQueued = "CMGL command is already queued, new
 }  // namespace
 
 MemoryListing::MemoryListing(const GatewayContext& context, ModemInfo& modem)
-    : context_(context), modem_(modem) {}
+    : context_(context),
+      modem_(modem),
+      afterReading_([commands = &context.commands](DriverCommand command) { commands->Push(std::move(command)); }) {}
 
 void MemoryListing::StartPolling() {
   if (ConfiguredReadMode(context_.config) != ReadMode::kPolling) return;
@@ -71,6 +67,12 @@ void MemoryListing::StartPolling() {
 }
 
 void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
+  // Deletions, reads and acknowledgements run alongside a listing; only the
+  // listing's own commands move it.
+  if (!event.command.empty() && !StartsWithIgnoreCase(event.command, "AT+CPMS") &&
+      !StartsWithIgnoreCase(event.command, "AT+CMGL")) {
+    return;
+  }
   if (event.kind == EventKind::kError || event.kind == EventKind::kFailure) {
     context_.notices.ShowBalloon("Error", "Serial port: " + event.text);
     if (IsPolling(step_) && ConfiguredDeleteMode(context_.config) == DeleteMode::kAll) {
@@ -80,6 +82,7 @@ void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
     }
     step_ = ListingStep::kIdle;
     selecting_.clear();
+    draining_ = false;
     return;
   }
   if (!success || event.kind != EventKind::kOk) return;
@@ -90,21 +93,29 @@ void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
                               step_ == ListingStep::kReaderSelectingMemory)) {
     modem_.SetMemory(0, std::exchange(selecting_, {}));
   }
+  if (transition->action == ListingAction::kReaderDone || transition->action == ListingAction::kPollingDone) {
+    // The listing's entries may still wait to be read: the listing ends
+    // once they have been handed on.
+    if (draining_) return;
+    draining_ = true;
+    afterReading_(DriverCommand(CMD_LISTING_DRAINED, static_cast<int32_t>(transition->action)));
+    return;
+  }
   step_ = transition->to;
-  switch (transition->action) {
-    case ListingAction::kNone:
-      break;
-    case ListingAction::kQueueListing:
-      QueueListing();
-      break;
-    case ListingAction::kReaderDone:
-      context_.commands.Push(DriverCommand(CMD_READ_DONE));
-      break;
-    case ListingAction::kPollingDone:
-      if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll) context_.sender.Push(DeleteAllCommand(context_.config));
-      context_.timers.Schedule(TIMER_POLL_DONE,
-                               TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500), true);
-      break;
+  if (transition->action == ListingAction::kQueueListing) QueueListing();
+}
+
+void MemoryListing::OnDrained(ListingAction action) {
+  if (!draining_) return;  // abandoned meanwhile
+  draining_ = false;
+  if (action == ListingAction::kReaderDone && step_ == ListingStep::kReaderListing) {
+    step_ = ListingStep::kIdle;
+    context_.commands.Push(DriverCommand(CMD_READ_DONE));
+  } else if (action == ListingAction::kPollingDone && step_ == ListingStep::kPollingListing) {
+    step_ = ListingStep::kPollingDone;
+    if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll) context_.sender.Push(DeleteAllCommand(context_.config));
+    context_.timers.Schedule(TIMER_POLL_DONE,
+                             TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500), true);
   }
 }
 
@@ -129,23 +140,27 @@ void MemoryListing::FinishPolling() {
 void MemoryListing::Abandon() {
   if (Running()) PostReadFailed();
   step_ = ListingStep::kIdle;
+  draining_ = false;
   selecting_.clear();
   polled_.clear();
   listed_.clear();
 }
 
-bool MemoryListing::CollectPolled(const SMSMessage& message) {
-  const bool seen =
-      std::any_of(polled_.begin(), polled_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
-  if (!seen) polled_.push_back(message.Clone());
-  return seen;
+const SMSMessage* MemoryListing::CollectPolled(const SMSMessage& message) {
+  const auto seen =
+      std::find_if(polled_.begin(), polled_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
+  if (seen != polled_.end()) return seen->get();
+  polled_.push_back(message.Clone());
+  return nullptr;
 }
 
 void MemoryListing::AddListed(std::unique_ptr<SMSMessage> message) { listed_.push_back(std::move(message)); }
 
 std::vector<std::unique_ptr<SMSMessage>> MemoryListing::TakeListed() { return std::exchange(listed_, {}); }
 
-std::unique_ptr<ATCommandMessage> MemoryListing::BuildListingCommand(bool /*unreadOnly*/) const { return nullptr; }
+std::unique_ptr<ATCommandMessage> MemoryListing::BuildListingCommand(bool unreadOnly) const {
+  return ListCommand(unreadOnly ? ListStatus::kUnread : ListStatus::kAll, context_.config);
+}
 
 bool MemoryListing::ListingCommandQueued() const {
   bool queued = false;

@@ -10,6 +10,7 @@
 // Threads: command thread only (timers and the frame post commands to it).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,14 @@ enum class ListingStep : int {
 
 inline bool IsPolling(ListingStep step) { return (static_cast<int>(step) & 8) != 0; }
 
+// What a completed step leads to (the result of CMD_LISTING_DRAINED).
+enum class ListingAction : int {
+  kNone = 0,
+  kQueueListing = 1,  // the storage is selected: list it
+  kReaderDone = 2,    // the automation reader's listing is complete
+  kPollingDone = 3,   // the polling listing is complete
+};
+
 class MemoryListing {
  public:
   MemoryListing(const GatewayContext& context, ModemInfo& modem);
@@ -51,6 +60,12 @@ class MemoryListing {
   void StartPolling();
   // A reply of a command while a listing runs.
   void OnReply(const AsyncEvent& event, bool success);
+  // CMD_LISTING_DRAINED: every entry of the finished listing has been
+  // handed on; the listing ends.
+  void OnDrained(ListingAction action);
+  // How the listing's end is posted once the entries before it have been
+  // read (the memory reader's PostAfterPending; by default at once).
+  void SetAfterReading(std::function<void(DriverCommand)> post) { afterReading_ = std::move(post); }
   // TIMER_POLL_DONE: idle, and the messages collected by polling dropped.
   void FinishPolling();
   // Ends a listing that will not complete (connect, disconnect, configuring):
@@ -58,16 +73,16 @@ class MemoryListing {
   // can't be read.
   void Abandon();
 
-  // Polling: true when an equal message was already collected; otherwise
-  // keeps a copy of it and returns false.
-  bool CollectPolled(const SMSMessage& message);
+  // Polling: the equal message collected before, if any; otherwise keeps a
+  // copy of this one and returns nullptr.
+  const SMSMessage* CollectPolled(const SMSMessage& message);
   // The automation reader's messages.
   void AddListed(std::unique_ptr<SMSMessage> message);
   std::vector<std::unique_ptr<SMSMessage>> TakeListed();
 
  private:
   // The command that lists the memory (unread messages only, or all); nullptr
-  // when none can be built. The memory reader is not part of this build.
+  // when none can be built.
   std::unique_ptr<ATCommandMessage> BuildListingCommand(bool unreadOnly) const;
   // True when a listing command waits in the modem command queue.
   bool ListingCommandQueued() const;
@@ -79,6 +94,8 @@ class MemoryListing {
   ModemInfo& modem_;
   ListingStep step_ = ListingStep::kIdle;
   std::string selecting_;  // the memory a queued selection makes current
+  bool draining_ = false;  // the listing is complete, its entries are being read
+  std::function<void(DriverCommand)> afterReading_;
   std::vector<std::unique_ptr<SMSMessage>> polled_;
   std::vector<std::unique_ptr<SMSMessage>> listed_;
 };

@@ -1,6 +1,7 @@
 // Who hears what becomes of messages: the automation clients that trace a
-// message, and the handlers run for sent and failed messages. The automation
-// and handler parts implement it; until they are there, nobody listens.
+// message, and the handlers run for received, sent, failed and reported
+// messages. The automation and handler parts implement it; until they are
+// there, nobody listens.
 //
 // Threads: called on the command thread; implementations must not block it.
 #pragma once
@@ -27,6 +28,12 @@ class MessageObservers {
   virtual void StatusChanged(int32_t id, MessageStatus status) = 0;
   // A message was filed as sent or finally failed.
   virtual void MessageFiled(const SMSMessage& message, bool sent) = 0;
+  // A message was received (before it is stored); true when a handler took
+  // care of it.
+  virtual bool MessageReceived(const SMSMessage& /*message*/) { return false; }
+  // A delivery report matched a sent message: `message` names its recipient
+  // and carries its reference, id and custom text.
+  virtual void DeliveryReported(const SMSMessage& /*message*/, bool /*delivered*/) {}
 
  protected:
   ~MessageObservers() = default;

@@ -23,6 +23,13 @@ enum class EventKind : int {
   kStatusReport = 12,
   kStatusReportIndex = 13,
   kAbort = 14,
+  // The driver's own notes among the modem's lines, for the reader of the
+  // incoming slot: the command just written and the command just finished
+  // (text: the command; code: 1 on success), and a marker that
+  // tells when everything before it has been read (text: its number).
+  kCommandWritten = 15,
+  kMarker = 16,
+  kCommandDone = 17,
 };
 
 struct AsyncEvent {
@@ -31,6 +38,9 @@ struct AsyncEvent {
   std::string text;   // the line as UTF-8 text
   std::string bytes;  // the raw bytes of the line
   uint64_t serial = 0;  // set by the transport: later events have larger numbers
+  // The command a reply answers, as the sending worker posts it (empty for
+  // lines no command asked for).
+  std::string command = {};
 };
 
 }  // namespace qm

@@ -112,6 +112,9 @@ class AsyncSerialComm {
   // Clears the reply queues but keeps the unsolicited results waiting on the
   // incoming slot and in the port ("+CMTI:" right after AT+CNMI=).
   void ClearReplyQueues();
+  // Puts a note of the driver's own on the incoming slot, in line with what
+  // the modem says there (a command about to be written, a marker).
+  void NoteOnIncomingSlot(AsyncEvent note) { PushEvent(ListenerSlot::kIncoming, std::move(note)); }
   // The serial number of the last event pushed to a listener: an event with
   // a larger one came later.
   uint64_t EventSerial() const;

@@ -19,6 +19,22 @@ enum class DeleteMode : int {
 
 DeleteMode ConfiguredDeleteMode(const ConfigStore& config);
 
+// Which stored messages a listing asks for.
+enum class ListStatus : int {
+  kUnread = 0,
+  kRead = 1,
+  kUnsent = 2,
+  kSent = 3,
+  kAll = 4,
+};
+
+// "AT+CMGL=<status>\r\n": the number in PDU mode, the name ("REC UNREAD"
+// ...) in text mode ("sender.send_mode" 1).
+std::unique_ptr<ATCommandMessage> ListCommand(ListStatus status, const ConfigStore& config);
+
+// "AT+CMGR=<index>\r\n".
+std::unique_ptr<ATCommandMessage> ReadOneCommand(int index);
+
 // "AT+CMGD=<index>\r\n".
 std::unique_ptr<ATCommandMessage> DeleteByIndexCommand(int index);
 

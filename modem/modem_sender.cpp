@@ -157,6 +157,14 @@ std::optional<AsyncEvent> ModemSender::NextReply(std::stop_token stop, uint64_t 
 void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_token stop) {
   if (message.Delay().count() > 0 && !SleepFor(stop, message.Delay())) return;
   const uint64_t writtenAfter = BeginCommand(stop);
+  // Replies carry their command, so that a listing knows its own.
+  const auto postReply = [&](AsyncEvent event, bool success) {
+    event.command = message.Command();
+    PostModemEvent(event, success);
+  };
+  // The reader of the incoming slot learns which read or listing the lines
+  // that follow answer.
+  transport_.NoteOnIncomingSlot(AsyncEvent{EventKind::kCommandWritten, 0, message.Command(), {}});
   transport_.SetAwaitingReply(true);
   if (!transport_.WriteCommand(message.Command())) {
     transport_.SetAwaitingReply(false);
@@ -165,9 +173,10 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
     log_.Write(LogLevel::kPortFailure, "Serial port: " + error.text);
     // Whoever waits for this command's outcome (the connection sequence, a
     // memory listing) must learn that it failed rather than wait for ever.
-    PostModemEvent(AsyncEvent{EventKind::kFailure, error.code, error.text, message.Command()}, false);
+    postReply(AsyncEvent{EventKind::kFailure, error.code, error.text, message.Command()}, false);
     return;
   }
+  bool succeeded = false;
   for (bool done = false; !done;) {
     std::optional<AsyncEvent> event = NextReply(stop, writtenAfter);
     if (!event) break;
@@ -176,7 +185,7 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
         break;
       case EventKind::kOk:
         log_.Write(LogLevel::kDetail, "Serial port: OK");
-        PostModemEvent(*event, true);
+        postReply(*event, true);
         done = true;
         break;
       case EventKind::kPrompt: {
@@ -186,7 +195,7 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
         log_.Write(LogLevel::kError, text);
         transport_.WriteCommand("\x1A");
         outOfStep_ = true;  // the modem answers the Ctrl-Z as well
-        PostModemEvent(AsyncEvent{EventKind::kFailure, 0, text, event->bytes}, false);
+        postReply(AsyncEvent{EventKind::kFailure, 0, text, event->bytes}, false);
         done = true;
         break;
       }
@@ -195,12 +204,12 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
         SetLastErrorText(event->text);
         log_.Write(LogLevel::kPortFailure, "Serial port: " + event->text);
         if (transport_.GetStatus() == LinkStatus::kBusy) transport_.SetStatus(LinkStatus::kReady);
-        PostModemEvent(*event, false);
+        postReply(*event, false);
         done = true;
         break;
       case EventKind::kInfo:
         log_.Write(LogLevel::kDetail, "Received: " + MaskPin(event->text));
-        PostModemEvent(*event, true);
+        postReply(*event, true);
         break;
       case EventKind::kAbort:
         done = true;
@@ -209,8 +218,10 @@ void ModemSender::ExecuteATCommand(const ATCommandMessage& message, std::stop_to
         log_.Write(LogLevel::kError, UnexpectedReplyText(*event));
         break;
     }
+    if (done) succeeded = event->kind == EventKind::kOk;
   }
   transport_.SetAwaitingReply(false);
+  transport_.NoteOnIncomingSlot(AsyncEvent{EventKind::kCommandDone, succeeded ? 1 : 0, message.Command(), {}});
 }
 
 void ModemSender::AbortCommand() {
