@@ -30,14 +30,14 @@ constexpr std::array<char16_t, 128> kDefaultAlphabet = {
 };
 
 // The characters reached through the escape septet (single-shift table),
-// shared by sending and reception.
+// shared by sending and reception, so that a form feed sent comes back as one.
 struct Extension {
   uint8_t septet;
   char16_t character;
 };
-constexpr std::array<Extension, 9> kExtension = {{
-    {0x14, u'^'}, {0x28, u'{'}, {0x29, u'}'}, {0x2F, u'\\'}, {0x3C, u'['},
-    {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'\u20AC'},
+constexpr std::array<Extension, 10> kExtension = {{
+    {0x0A, u'\f'}, {0x14, u'^'}, {0x28, u'{'}, {0x29, u'}'}, {0x2F, u'\\'},
+    {0x3C, u'['}, {0x3D, u'~'}, {0x3E, u']'}, {0x40, u'|'}, {0x65, u'\u20AC'},
 }};
 
 

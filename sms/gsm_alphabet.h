@@ -14,9 +14,9 @@ namespace qm {
 inline constexpr char kGsmEscape = 0x1B;
 
 // Septets of a text that goes as 7-bit (every character below 128): "@", "$"
-// and "_" move to their GSM positions, "^{}\[~]|" become an escape pair, every
-// other character keeps its code. A byte of 128 or above (never passed for a
-// 7-bit text) becomes "?".
+// and "_" move to their GSM positions, "^{}\[~]|" and the form feed become an
+// escape pair, every other character keeps its code. A byte of 128 or above
+// (never passed for a 7-bit text) becomes "?".
 std::string ToGsmSeptets(std::string_view text);
 
 // TS 23.038 packing: septet i starts at bit 7*i; a trailing partial octet has
@@ -35,8 +35,8 @@ std::string PackSeptetsWithFill(std::string_view septets, int fillBits);
 std::string UnpackSeptets(std::string_view octets, int fillBits, std::size_t maxCount);
 
 // The text (UTF-8) of received septets: the default alphabet, and behind an
-// escape only "^{}\[~]|" and the euro sign; any other escaped septet, and an
-// escape at the very end, yield nothing.
+// escape only "^{}\[~]|", the form feed and the euro sign; any other escaped
+// septet, and an escape at the very end, yield nothing.
 std::string GsmSeptetsToUtf8(std::string_view septets);
 
 }  // namespace qm

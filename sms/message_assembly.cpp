@@ -1,4 +1,5 @@
 // Joining the decoded parts of one received message into a message object.
+#include <optional>
 #include <string>
 
 #include "platform/utf.h"
@@ -6,6 +7,27 @@
 #include "sms/wap_push.h"
 
 namespace qm {
+namespace {
+
+// Codings 8 and 12 both read as UCS2.
+int Alphabet(int coding) { return coding == 0 || coding == 4 ? coding : 8; }
+
+// The raw units of all parts joined, when every part has them in one
+// alphabet and no part is missing between them (a pair is never completed
+// across a gap); otherwise nullopt.
+std::optional<std::string> JoinRaw(const std::vector<DecodedPdu>& parts) {
+  std::string raw;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const DecodedPdu& part = parts[i];
+    if (Alphabet(part.coding) != Alphabet(parts.front().coding)) return std::nullopt;
+    if (part.raw.empty() && !part.text.empty()) return std::nullopt;
+    if (part.part != parts.front().part + static_cast<int>(i)) return std::nullopt;
+    raw += part.raw;
+  }
+  return raw;
+}
+
+}  // namespace
 
 std::unique_ptr<SMSMessage> AssembleMessage(const std::vector<DecodedPdu>& parts) {
   if (parts.empty()) return nullptr;
@@ -24,13 +46,15 @@ std::unique_ptr<SMSMessage> AssembleMessage(const std::vector<DecodedPdu>& parts
       if (part.kind != kKindSms) return nullptr;
       text += part.text;
     }
+    const std::optional<std::string> raw = JoinRaw(parts);
     if (first.ported) {
-      // The 8-bit data went through the Latin-1 mapping, which gives back
-      // every octet.
-      auto push = DecodeWapPush(Latin1Utf8ToBytes(text));
+      // Without raw octets, the 8-bit data went through the Latin-1 mapping,
+      // which gives back every octet.
+      auto push = DecodeWapPush(raw && first.coding == 4 ? *raw : Latin1Utf8ToBytes(text));
       if (!push) return nullptr;
       message = std::make_unique<PushMessage>(first.from, std::string(), std::move(push->text), std::move(push->url));
     } else {
+      if (raw) text = RawUnitsToText(first.coding, *raw);
       message = std::make_unique<SMSMessage>(first.from, std::string(), std::move(text));
     }
   }

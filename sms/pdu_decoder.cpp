@@ -42,16 +42,6 @@ int CodingFromDcs(uint8_t dcs) {
   return 0;  // reserved groups: the default alphabet
 }
 
-std::string DecodeUcs2(std::string_view octets, std::size_t units) {
-  std::u16string text;
-  text.resize(units);
-  for (std::size_t i = 0; i < units; ++i) {
-    text[i] = static_cast<char16_t>((static_cast<unsigned char>(octets[2 * i]) << 8) |
-                                    static_cast<unsigned char>(octets[2 * i + 1]));
-  }
-  return Utf16ToUtf8(text);
-}
-
 // TP-UDL, the user-data header and the user data, which run to the end of the
 // PDU. `pdu.coding` holds the coding of the DCS on entry.
 bool ReadUserData(PduReader& reader, bool hasHeader, DecodedPdu& pdu, bool& exact) {
@@ -82,18 +72,16 @@ bool ReadUserData(PduReader& reader, bool hasHeader, DecodedPdu& pdu, bool& exac
   if (pdu.coding == 0) {
     const int64_t count = hasHeader ? udl - HeaderSeptets(udhl) : udl;
     const std::size_t characters = count > 0 ? static_cast<std::size_t>(count) : 0;
-    pdu.text = GsmSeptetsToUtf8(UnpackSeptets(data, hasHeader ? SeptetFillBits(udhl) : 0, characters));
+    pdu.raw = UnpackSeptets(data, hasHeader ? SeptetFillBits(udhl) : 0, characters);
     expectedOctets = (static_cast<int64_t>(udl) * 7 + 7) / 8 - headerOctets;
   } else {
     expectedOctets = static_cast<int64_t>(udl) - headerOctets;
     std::size_t count = expectedOctets > 0 ? static_cast<std::size_t>(expectedOctets) : 0;
     if (count > data.size()) count = data.size();
-    if (pdu.coding == 4) {
-      pdu.text = BytesToLatin1Utf8(data.substr(0, count));
-    } else {
-      pdu.text = DecodeUcs2(data, count / 2);
-    }
+    if (pdu.coding != 4) count -= count % 2;  // UCS2: whole units only
+    pdu.raw = data.substr(0, count);
   }
+  pdu.text = RawUnitsToText(pdu.coding, pdu.raw);
   exact = static_cast<int64_t>(data.size()) == expectedOctets;
   return true;
 }
@@ -125,6 +113,17 @@ bool OptionalReportFieldsUseEveryOctet(PduReader& reader, bool hasHeader) {
 }
 
 }  // namespace
+
+std::string RawUnitsToText(int coding, std::string_view raw) {
+  if (coding == 0) return GsmSeptetsToUtf8(raw);
+  if (coding == 4) return BytesToLatin1Utf8(raw);
+  std::u16string units(raw.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>((static_cast<unsigned char>(raw[2 * i]) << 8) |
+                                     static_cast<unsigned char>(raw[2 * i + 1]));
+  }
+  return Utf16ToUtf8(units);
+}
 
 std::optional<DecodedPdu> DecodeStatusReportPdu(std::string_view pdu, bool noSmscPart, PduDiagnostics* diagnostics) {
   PduReader reader(pdu);

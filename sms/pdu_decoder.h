@@ -26,6 +26,11 @@ struct DecodedPdu {
   int total = 1;              // number of parts
   int part = 0;               // part number counted from 0
   std::string text;           // decoded text
+  // What `text` was decoded from: one septet per char (coding 0), the octets
+  // (4), or the UTF-16 units as octet pairs, high first (8, 12). Parts join
+  // here before decoding, as a sender may cut an escape pair or a surrogate
+  // pair between them. Empty for a part made from its text alone.
+  std::string raw;
   int memoryIndex = -1;       // modem memory location, -1 when not read from memory
   int messageReference = 0;   // report: TP-MR
   uint32_t dischargeTime = 0;  // report: TP-DT
@@ -52,8 +57,14 @@ std::optional<DecodedPdu> DecodeSubmitPdu(std::string_view pdu);
 // cannot be read.
 uint32_t DecodeTextModeTime(std::string_view text);
 
+// The text (UTF-8) of `raw` units in the given coding, as DecodedPdu::text.
+std::string RawUnitsToText(int coding, std::string_view raw);
+
 // Joins the parts of one message (ordered by part number) into a message: a
-// status report, an SMS or a WAP push. nullptr when nothing can be made.
+// status report, an SMS or a WAP push. nullptr when nothing can be made. The
+// raw units of the parts are joined and decoded once; when the parts differ
+// in coding, are not consecutive or one has no raw units, their texts are
+// joined instead.
 std::unique_ptr<SMSMessage> AssembleMessage(const std::vector<DecodedPdu>& parts);
 
 }  // namespace qm

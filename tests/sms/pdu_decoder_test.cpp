@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "platform/utf.h"
 #include "sms/pdu_inspect.h"
@@ -62,6 +63,42 @@ TEST_F(DecodeTest, PublishedExamplesAndAlphanumericSenders) {
     ASSERT_TRUE(alphanumeric);
     EXPECT_EQ(alphanumeric->from, from);
     EXPECT_EQ(alphanumeric->text, "Hi");
+  }
+}
+
+// Received PDUs from ModemManager's unit tests (src/tests/test-sms-part-3gpp.c).
+TEST_F(DecodeTest, ModemManagerVectors) {
+  const struct { const char *hex, *from, *text; int coding, reference, total; } cases[] = {
+      {// test_pdu1: escape pairs, pound, Greek capitals, section and inverted question marks.
+       "07912104442961F4040B916171957291F800001120821105050A6AC8B2BC7C9A83C220F6DB7D2ECB41EDF27C1E3E97411BDE0675"
+       "4FD3D1A0F9BB5D0695F1F4B29B5C2683C6E8B03C3CA697E5F34D6AE303D1D1F2F7DD0D4ABB59A0797D8C0685E7A00028EC26832A"
+       "960B28EC2683BE6050780EBA97D96C17", "16175927198",
+       "Here's a longer message [{with some extended characters}] thrown in, such as \xC2\xA3 and "
+       "\xCE\xA9\xCE\xA0\xCE\xA8 and \xC2\xA7\xC2\xBF as well.", 0, 0, 1},
+      {// test_pdu2: alphanumeric sender, UCS2 text.
+       "07919730071111F10414D04937BD2C7797E9D3E614000811309291024061080442043504410442", "InternetSMS",
+       "\xD1\x82\xD0\xB5\xD1\x81\xD1\x82", 8, 0, 1},
+      {// test_pdu_dcsf1: DCS F1 (class 1), sender of TOA 85, CR LF.
+       "07913306091093F0040485810000F111604231805180A049B7F90D9A1AA5A01668F8769BD3E4B29B9E2EB359A03FC85D06A9C3ED70"
+       "7A0EA2CBC3EE79BB4CA7CBCBA05643617DA7C76990FD4D979741EE77DD5E0ED741ED371D442E83E0E1F9BC0CD281E677D9B84C06C1"
+       "DF7539E85C9097E520FB9B2E2F83C6EF369C5E064D8D52D0BC2E07DDEF77D7DC2C7799E5A0771D040FCB41F402BB0047BFDD6550B8"
+       "0ECAD966", "1800",
+       "Info SFR - Confidentiel, \xC3\xA0 ne jamais transmettre -\r\nVoici votre nouveau mot de passe : sw2ced "
+       "pour g\xC3\xA9rer votre compte SFR sur www.sfr.fr ou par t\xC3\xA9l\xC3\xA9phone au 963", 0, 0, 1},
+      {// test_pdu_udhi: TP-PID 39, 16-bit concatenation reference 0x0010, part 1 of 2.
+       "07911356131313F64004850120390011609232239180A006080400100201D7327BFD6EB340E2321BF46E83EA7790F59D1E97DBE134"
+       "1B442F83C465763D3DA797E56537C81D0ECB41AB59CC1693C16031D96C064241E5656838AF03A96230982A269BCD462917C8FA4E8F"
+       "CBED709A0D7ABBE9F6B0FB5C7683D27350984D4FABC9A0B33C4C4FCF5D20EBFB2D079DCB62793DBD06D9C36E50FB2D4E97D9A0B49B"
+       "5E96BBCB", "1002",
+       "Welkom, bel om uw Voicemail te beluisteren naar +31612001233 (PrePay: *100*1233#). Voicemail ontvangen "
+       "is altijd gratis. Voor gebruik van mobiel interne", 0, 0x10, 2},
+  };
+  for (const auto& c : cases) {
+    auto d = DecodeReceivedPdu(HexToBytes(c.hex));
+    ASSERT_TRUE(d) << c.from;
+    EXPECT_EQ(d->from, c.from);
+    EXPECT_EQ(d->text, c.text);
+    EXPECT_EQ(std::tuple(d->coding, d->reference, d->total), std::tuple(c.coding, c.reference, c.total)) << c.from;
   }
 }
 
@@ -209,6 +246,13 @@ TEST_F(DecodeTest, StatusReportWithAndWithoutSmscPart) {
   auto status = DecodeStatusReportPdu(Pdu(std::string(kReportAmro).replace(48, 2, "46")), true);
   ASSERT_TRUE(status);
   EXPECT_EQ(status->status, 0x46);
+  // ModemManager's test_pdu_not_stored (src/tests/test-sms-part-3gpp.c): MR 0x5A, status 0x30.
+  auto mm = DecodeReceivedPdu(HexToBytes("07914356060013F1065A098136397339F7219011700463802190117004638030"));
+  ASSERT_TRUE(mm);
+  EXPECT_EQ(mm->kind, kKindStatusReport);
+  EXPECT_EQ(mm->from, "639337937");
+  EXPECT_EQ(mm->messageReference, 0x5A);
+  EXPECT_EQ(mm->status, 0x30);
 }
 
 TEST(DecodeTextModeTime, ReadsLocalTimeAndIgnoresTheZone) {
@@ -258,6 +302,33 @@ TEST(AssembleMessage, JoinsPartsOrKeepsAReportAlone) {
   EXPECT_FALSE(AssembleMessage({}));
   EXPECT_FALSE(AssembleMessage({report, report}));
   EXPECT_FALSE(AssembleMessage({Part("a", -1, 1000), report}));
+}
+
+// Senders cut surrogate pairs and escape pairs between parts: the parts join
+// below the text. Hand-built: concatenation header 07 of 2, part n, then data.
+TEST_F(DecodeTest, AssemblyJoinsUnitsCutBetweenParts) {
+  const struct { std::string first, second, eachAlone, joined; } cases[] = {
+      // UCS2 "A" D83D | DE00 "B": U+1F600 when joined.
+      {Deliver("44", "08", "0A 050003070201 0041D83D"), Deliver("44", "08", "0A 050003070202 DE000042"),
+       "A\xEF\xBF\xBD\xEF\xBF\xBD" "B", "A\xF0\x9F\x98\x80" "B"},
+      // 7-bit "A" ESC | "<" "B", behind one fill bit (41 1B -> 82 1B, 3C 42 -> 78 42).
+      {Deliver("44", "00", "09 050003070201 821B"), Deliver("44", "00", "09 050003070202 7842"), "A<B", "A[B"},
+  };
+  for (const auto& c : cases) {
+    auto first = DecodeReceivedPdu(c.first);
+    auto second = DecodeReceivedPdu(c.second);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->text + second->text, c.eachAlone);
+    auto joined = AssembleMessage({*first, *second});
+    ASSERT_TRUE(joined);
+    EXPECT_EQ(joined->body, c.joined);
+  }
+  // Parts in different codings, or with a part missing between them, join by their texts.
+  const DecodedPdu ucs2 = *DecodeReceivedPdu(cases[0].first), gsm = *DecodeReceivedPdu(cases[1].second);
+  EXPECT_EQ(AssembleMessage({ucs2, gsm})->body, "A\xEF\xBF\xBD<B");
+  DecodedPdu third = *DecodeReceivedPdu(cases[0].second);
+  third.part = 2;
+  EXPECT_EQ(AssembleMessage({ucs2, third})->body, "A\xEF\xBF\xBD\xEF\xBF\xBD" "B");
 }
 
 }  // namespace

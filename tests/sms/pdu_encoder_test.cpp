@@ -133,7 +133,7 @@ TEST(BuildSubmitPdus, RefusesWhatCannotBeEncoded) {
 // counted; lengths around each boundary for each width of character.
 TEST(BuildSubmitPdus, RoundTripsThroughTheDecoder) {
   std::vector<std::string> texts = {
-      "Price: 5 $ @ shop_1 {a} [b] ~c| ^d \\e\r\nnext line",
+      "Price: 5 $ @ shop_1 {a} [b] ~c| ^d \\e\r\nnext line\fnext page",
       std::string(400, 'z') + "[" + std::string(300, ']'),
       "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xE2\x82\xAC \xF0\x9F\x98\x80",
       Repeat("\xE4\xB8\xAD\xF0\x9F\x98\x80", 90),

@@ -76,16 +76,16 @@ TEST(LocalTimeToUnix, AgreesWithMktimeAroundEveryChangeOfOffset) {
 }
 
 TEST(GsmAlphabet, CharactersApartFromAsciiAndEscapes) {
-  EXPECT_EQ(BytesToHex(ToGsmSeptets("@$_{[")), "0002111B281B3C");
+  EXPECT_EQ(BytesToHex(ToGsmSeptets("@$_{[\f")), "0002111B281B3C1B0A");
   EXPECT_EQ(GsmSeptetsToUtf8(HexToBytes("0001021F245F601B65")),
             "@\xC2\xA3$\xC3\x89\xC2\xA4\xC2\xA7\xC2\xBF\xE2\x82\xAC");  // @£$É¤§¿€
-  // Unknown escaped septets (the form feed included) and a trailing escape
-  // yield nothing.
-  EXPECT_EQ(GsmSeptetsToUtf8(HexToBytes("411B0A421B4143")), "ABC");
+  // Escape 0A is the form feed; other unknown escaped septets and a trailing
+  // escape yield nothing.
+  EXPECT_EQ(GsmSeptetsToUtf8(HexToBytes("411B0A421B4143")), "A\fBC");
   EXPECT_EQ(GsmSeptetsToUtf8(HexToBytes("411B")), "A");
-  // Sending then receiving gives back every printable ASCII character except
-  // the grave accent, which the default alphabet lacks.
-  std::string ascii;
+  // Sending then receiving gives back the form feed and every printable ASCII
+  // character except the grave accent, which the default alphabet lacks.
+  std::string ascii = "\f";
   for (char c = ' '; c < 0x7F; ++c) {
     if (c != '`') ascii.push_back(c);
   }

@@ -125,6 +125,15 @@ TEST(QmctlPduDecode, AssemblesFromStandardInputOrRefuses) {
       "{\"kind\":\"push\",\"from\":\"4412345678\",\"text\":\"News\",\"url\":\"https://example.org/a\",\"coding\":4"))
       << decoded.out;
 
+  // Two UCS2 parts (header 07 of 2, part n) with a surrogate pair cut between
+  // them: "A" D83D | DE00 "B".
+  const std::string head = "00440A9144214365870008315020413000000A 0500030702 0";
+  Result pair = Qmctl({"pdu", "decode", "--assemble", head + "1 0041D83D", head + "2 DE000042"});
+  EXPECT_EQ(pair.status, 0);
+  EXPECT_TRUE(pair.out.starts_with("{\"kind\":\"sms\",\"from\":\"4412345678\",\"text\":\"A\xF0\x9F\x98\x80"
+                                   "B\",\"coding\":8"))
+      << pair.out;
+
   Result broken = Qmctl({"pdu", "decode", "--assemble", kDeliverChromiumOs, "00"});
   EXPECT_EQ(broken.status, 1);
   EXPECT_EQ(broken.out, "{\"error\":\"cannot read first octet\"}\n");
