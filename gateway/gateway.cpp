@@ -21,7 +21,7 @@ Gateway::Gateway(const GatewayContext& context)
       listing_(context, modem_),
       session_(context, modem_, listing_, outbox_, capabilities_, ussdWaiters_),
       reports_(context),
-      incoming_(context, listing_, reports_),
+      incoming_(context, modem_, listing_, reports_),
       outcomes_(context, outbox_),
       pipeline_(context.config, context.log, context.sender, events_, capabilities_),
       reader_(context) {

@@ -9,21 +9,31 @@
 #include "gateway/memory_listing.h"
 #include "gateway/message_observers.h"
 #include "modem/memory_commands.h"
+#include "modem/modem_info.h"
 #include "modem/modem_sender.h"
 #include "modem/read_mode.h"
+#include "platform/utf.h"
 #include "storage/message_rows.h"
 #include "storage/table_setup.h"
 #include "storage/text_escape.h"
 
 namespace qm {
 
-IncomingMessages::IncomingMessages(const GatewayContext& context, MemoryListing& listing, DeliveryReports& reports)
-    : context_(context), listing_(listing), reports_(reports) {}
+IncomingMessages::IncomingMessages(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing,
+                                   DeliveryReports& reports)
+    : context_(context), modem_(modem), listing_(listing), reports_(reports) {}
 
 void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
   const ConfigStore& config = context_.config;
   const DeleteMode mode = ConfiguredDeleteMode(config);
   if (mode == DeleteMode::kLast) {
+    if (message.memoryIndexes.empty()) return;
+    // The locations are those of the memory the message was read from,
+    // which a later notice may have replaced as the current one.
+    if (!message.memory.empty() && !EqualsIgnoreCase(modem_.Memory(0), message.memory)) {
+      modem_.SetMemory(0, message.memory);
+      if (auto select = modem_.MakeSelectMemoryCommand()) context_.sender.Push(std::move(select));
+    }
     for (int index : message.memoryIndexes) {
       if (index >= 0) context_.sender.Push(DeleteByIndexCommand(index));
     }

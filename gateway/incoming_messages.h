@@ -17,10 +17,11 @@ namespace qm {
 class DeliveryReports;
 class MemoryListing;
 class MessageObservers;
+class ModemInfo;
 
 class IncomingMessages {
  public:
-  IncomingMessages(const GatewayContext& context, MemoryListing& listing, DeliveryReports& reports);
+  IncomingMessages(const GatewayContext& context, ModemInfo& modem, MemoryListing& listing, DeliveryReports& reports);
   IncomingMessages(const IncomingMessages&) = delete;
   IncomingMessages& operator=(const IncomingMessages&) = delete;
 
@@ -39,6 +40,7 @@ class IncomingMessages {
   bool IsDuplicate(SMSMessage& message);
 
   GatewayContext context_;
+  ModemInfo& modem_;
   MemoryListing& listing_;
   DeliveryReports& reports_;
   MessageObservers* observers_ = nullptr;

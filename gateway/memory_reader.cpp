@@ -178,6 +178,11 @@ void MemoryReader::OnEvent(AsyncEvent event) {
 }
 
 void MemoryReader::OnCommandWritten(const std::string& command) {
+  if (CommandStarts(command, "AT+CPMS=\"")) {
+    // The memory read from now on: the first one named.
+    const std::size_t end = command.find('"', 9);
+    if (end != std::string::npos) currentMemory_ = command.substr(9, end - 9);
+  }
   read_ = ReadInFlight{};
   if (CommandStarts(command, "AT+CMGR=")) read_.index = ReadCommandIndex(command);
 }
@@ -240,7 +245,10 @@ void MemoryReader::OnHeader(const AsyncEvent& event) {
   if (header.report) {
     // A text-mode status report is complete in its header.
     auto report = std::move(header.report);
-    if (header.index >= 0) report->memoryIndexes.push_back(header.index);
+    if (header.index >= 0) {
+      report->memoryIndexes.push_back(header.index);
+      report->memory = currentMemory_;
+    }
     if (header.kind == HeaderKind::kRead) read_.gotReport = true;
     if (header.kind == HeaderKind::kDirectReport && IsRepeat(event.text)) return;
     Post(std::move(report), header.kind == HeaderKind::kListed);
@@ -249,6 +257,8 @@ void MemoryReader::OnHeader(const AsyncEvent& event) {
   bodyDue_ = ExpectedBody(event.text).kind != BodyKind::kNone;
   entry_ = std::move(header);
   entryLine_ = event.text;
+  // A text-mode message whose header says its text is empty: no line follows.
+  if (!bodyDue_ && entry_.textMode && entry_.kind != HeaderKind::kDirectReport) OnTextBody(AsyncEvent{});
 }
 
 void MemoryReader::OnPduBody(const AsyncEvent& event) {
@@ -276,6 +286,7 @@ void MemoryReader::OnPduBody(const AsyncEvent& event) {
     return;
   }
   record->memoryIndex = entry_.index;
+  if (entry_.index >= 0) record->memory = currentMemory_;
   if (entry_.kind == HeaderKind::kRead) {
     if (record->kind == kKindStatusReport) {
       read_.gotReport = true;
@@ -297,7 +308,10 @@ void MemoryReader::OnTextBody(const AsyncEvent& event) {
     message->timestamp = entry_.time;
     message->created = entry_.time;
   }
-  if (entry_.index >= 0) message->memoryIndexes.push_back(entry_.index);
+  if (entry_.index >= 0) {
+    message->memoryIndexes.push_back(entry_.index);
+    message->memory = currentMemory_;
+  }
   if (entry_.kind == HeaderKind::kRead && announcedReports_.count(entry_.index) != 0) {
     message->memoryIndexes.clear();  // not the report announced there
   }

@@ -86,6 +86,7 @@ class MemoryReader {
   std::string entryLine_;   // its header line
   bool bodyDue_ = false;
   ReadInFlight read_;
+  std::string currentMemory_;  // as the last "AT+CPMS=" chose (empty: not known)
   std::map<int, std::string> announcedReports_;  // location -> memory a "+CDSI:" named
   std::deque<std::pair<std::string, uint32_t>> recentDirect_;  // content, when
 

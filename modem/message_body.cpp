@@ -61,6 +61,7 @@ BodyExpectation TextBody(const std::vector<std::string_view>& fields, std::size_
                          BodyKind withoutLength) {
   if (fields.size() >= fullHeaderFields && IsNumber(fields.back())) {
     const std::size_t length = Number(fields.back());
+    if (length == 0) return {};  // an empty text: nothing follows
     if (length <= kLongestText) return {BodyKind::kUntilLength, length};
   }
   return {withoutLength, 0};

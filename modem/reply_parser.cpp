@@ -108,7 +108,21 @@ void ParseInto(std::string& buffer, BodyState& body, std::vector<RoutedEvent>& e
     const bool bodyDue = body.expected.kind != BodyKind::kNone && !body.started;
     if (IsLineEnd(c) || (c == '>' && blanksOnly && !bodyDue)) {
       const std::size_t end = IsLineEnd(c) ? i : i + 1;
-      if (end > start) ClassifyInto(block.substr(start, end - start), body, events);
+      if (end > start) {
+        ClassifyInto(block.substr(start, end - start), body, events);
+        body.endsAfterHeader.clear();
+        if (IsLineEnd(c) && body.expected.kind != BodyKind::kNone && !body.started) body.endsAfterHeader = c;
+      } else if (bodyDue && !body.endsAfterHeader.empty()) {
+        // Lines end in CR LF; a second pair right after the header's is an
+        // empty line, which is the text of an empty message.
+        body.endsAfterHeader += c;
+        if (body.endsAfterHeader == "\r\n\r\n") {
+          ClassifyInto({}, body, events);
+          body.endsAfterHeader.clear();
+        } else if (body.endsAfterHeader.size() >= 4) {
+          body.endsAfterHeader.clear();
+        }
+      }
       start = i + 1;
       blanksOnly = true;
     } else if (!IsBlank(c)) {

@@ -35,6 +35,9 @@ struct BodyState {
   std::string text;          // the lines so far, joined by "\n"
   std::string bytes;
   std::size_t characters = 0;
+  // The line ends seen since the header's line ended, while no body line
+  // has come: "\r\n\r\n" is an empty line, the body of an empty text.
+  std::string endsAfterHeader;
 };
 
 // Consumes every complete line from the front of `buffer`, leaving only the

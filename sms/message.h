@@ -90,6 +90,9 @@ class SMSMessage : public GenericMessage {
   std::string body;
   uint32_t flags = 0;
   std::vector<int32_t> memoryIndexes;
+  // The modem memory that holds memoryIndexes ("SM", "ME", "SR"...; empty:
+  // whichever is current).
+  std::string memory;
   int32_t fromTon = 1;
   int32_t toTon = 1;
   uint32_t attempts = 0;

@@ -59,8 +59,11 @@ std::unique_ptr<SMSMessage> AssembleMessage(const std::vector<DecodedPdu>& parts
     }
   }
   message->created = first.time;
+  // The locations named are those of one memory (the last part's); a part
+  // kept in another is left there rather than deleted in the wrong one.
+  message->memory = parts.back().memory;
   for (const DecodedPdu& part : parts) {
-    if (part.memoryIndex != -1) message->memoryIndexes.push_back(part.memoryIndex);
+    if (part.memoryIndex != -1 && part.memory == message->memory) message->memoryIndexes.push_back(part.memoryIndex);
   }
   return message;
 }

@@ -32,6 +32,7 @@ struct DecodedPdu {
   // pair between them. Empty for a part made from its text alone.
   std::string raw;
   int memoryIndex = -1;       // modem memory location, -1 when not read from memory
+  std::string memory;         // the memory of that location (empty: the current one)
   int messageReference = 0;   // report: TP-MR
   uint32_t dischargeTime = 0;  // report: TP-DT
   int status = 0;             // report: TP-ST
@@ -61,7 +62,8 @@ uint32_t DecodeTextModeTime(std::string_view text);
 std::string RawUnitsToText(int coding, std::string_view raw);
 
 // Joins the parts of one message (ordered by part number) into a message: a
-// status report, an SMS or a WAP push. nullptr when nothing can be made. The
+// status report, an SMS or a WAP push, holding the memory locations of the
+// parts in the last part's memory. nullptr when nothing can be made. The
 // raw units of the parts are joined and decoded once; when the parts differ
 // in coding, are not consecutive or one has no raw units, their texts are
 // joined instead.

@@ -9,12 +9,14 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
 
 #include "tests/support/driver_process.h"
 #include "tests/support/fake_modem.h"
+#include "tests/support/received_pdus.h"
 
 namespace qm {
 namespace {
@@ -238,6 +240,64 @@ TEST(DriverEndToEnd, KilledAtRandomMomentsWhileSendingItLosesNothing) {
   // At most the message being submitted at each kill went to the network twice.
   EXPECT_LE(submissions.load(), kMessages + kills);
   EXPECT_NE(ReadFile(box.UserFile("qmdriver.log")).find("Sending message 1000 to +4917012345"), std::string::npos);
+}
+
+// What a user sees of receiving: a long message announced part by part lands
+// in the inbox as one text, and the report on a message the driver sent
+// marks its row delivered; the modem's memory is emptied behind them.
+TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables) {
+  test::FakeModem modem;
+  ScriptCompleteModem(modem);
+  const std::string parts[] = {
+      test::DeliverPdu("+4917077777", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, ", true, test::PartOf{42, 3, 1}),
+      test::DeliverPdu("+4917077777", "\xD0\xBC\xD0\xB8\xD1\x80 ", true, test::PartOf{42, 3, 2}),
+      test::DeliverPdu("+4917077777", "\xF0\x9F\x98\x80", true, test::PartOf{42, 3, 3}),
+  };
+  std::mutex mutex;
+  std::map<int, std::string> stored;
+  modem.SetResponder([&](const std::string& line) -> std::optional<std::string> {
+    std::lock_guard lock(mutex);
+    if (line.starts_with("AT+CMGS=")) return "\r\n> ";
+    if (line.ends_with('\x1A')) return std::string("\r\n+CMGS: 42\r\n\r\nOK\r\n");
+    if (line.starts_with("AT+CMGR=")) {
+      const auto entry = stored.find(std::stoi(line.substr(8)));
+      if (entry == stored.end()) return std::string("\r\n+CMS ERROR: 321\r\n");
+      return "\r\n+CMGR: 0,," + std::to_string(test::TpduLength(entry->second)) + "\r\n" + entry->second +
+             "\r\n\r\nOK\r\n";
+    }
+    if (line.starts_with("AT+CMGD=")) stored.erase(std::stoi(line.substr(8)));
+    return std::string("\r\nOK\r\n");
+  });
+  DriverSandbox box({{"modem.emulation", "0"}, {"modem.port", modem.SlavePath()}, {"status.time", "1"},
+                     {"sender.delete_mode", "1"}});
+  std::filesystem::create_directories(box.UserFile(""));
+  test::WriteFile(box.UserFile("outbox.txt"), "00000002\t1700000000\t+4917012345\tsms\t1\tplease report\t\t1\t4\t555\t0\t\t0\t\r\n");
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("sent.txt"), "\t555\t")) << ReadFile(box.UserFile("qmdriver.log"));
+
+  {
+    std::lock_guard lock(mutex);
+    for (int i = 0; i < 3; ++i) stored[i + 1] = parts[i];
+  }
+  // The last part first, as networks deliver them.
+  modem.Send("\r\n+CMTI: \"SM\",3\r\n\r\n+CMTI: \"SM\",1\r\n\r\n+CMTI: \"SM\",2\r\n");
+  const std::string report = test::StatusReportPdu(42, "+4917012345", 0, false);
+  modem.Send("\r\n+CDS: " + std::to_string(report.size() / 2) + "\r\n" + report + "\r\n");
+
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("inbox.txt"),
+                                    "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80 \xF0\x9F\x98\x80"))
+      << ReadFile(box.UserFile("qmdriver.log"));
+  // flags: report asked for (4), delivered (16)
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("sent.txt"), "\t1\t20\t555\t42\t"))
+      << ReadFile(box.UserFile("sent.txt")) << ReadFile(box.UserFile("qmdriver.log"));
+  ASSERT_TRUE(modem.WaitForReceived("AT+CMGD=2\r\n"));
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+  std::lock_guard lock(mutex);
+  EXPECT_TRUE(stored.empty());
+  EXPECT_NE(ReadFile(box.UserFile("qmdriver.log")).find("Balloon: Delivery report received: SMS sent to 4917012345 "
+                                                        "was delivered successfully"),
+            std::string::npos);
 }
 
 TEST(DriverEndToEnd, ScriptedModemOnAPseudoTerminal) {
