@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/received_pdus.h"
+
 namespace qm {
 namespace {
 
@@ -62,6 +64,20 @@ TEST(PendingParts, LongWaitersFreeTheirLocationsOnceThenLeaveIncompleteAndTheOld
   ASSERT_EQ(overflow.evicted.size(), 1u);
   EXPECT_EQ(overflow.evicted[0][0].from, "B");
   EXPECT_EQ(pending.GroupCount(), PendingParts::kMaxGroups);
+}
+
+TEST(PendingParts, PartsThatCameThroughDifferentServiceCentresJoin) {
+  std::string first = test::DeliverPdu("+4917011111", "Hello ", false, test::PartOf{200, 2, 1});
+  std::string second = test::DeliverPdu("+4917011111", "world", false, test::PartOf{200, 2, 2});
+  second.replace(0, 16, "08914487200030231F");  // another centre, one octet longer
+  PendingParts pending;
+  std::optional<DecodedPdu> a = DecodeReceivedPdu(HexToBytes(second));
+  std::optional<DecodedPdu> b = DecodeReceivedPdu(HexToBytes(first));
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(pending.Add(*a, 1).complete.empty());
+  const PendingParts::Added done = pending.Add(*b, 2);
+  ASSERT_EQ(done.complete.size(), 1u);
+  EXPECT_EQ(AssembleMessage(done.complete[0])->body, "Hello world");
 }
 
 }  // namespace
