@@ -44,7 +44,13 @@ void Gateway::Execute(DriverCommand command) {
       if (auto message = command.TakeMessage()) incoming_.OnIncoming(std::move(message));
       break;
     case CMD_MODEM_EVENT:
-      if (const AsyncEvent* event = command.Event()) session_.OnModemEvent(*event, command.result != 0);
+      if (const AsyncEvent* event = command.Event()) {
+        if (command.result == kUnsolicitedLine) {
+          session_.OnUnsolicitedLine(*event);
+        } else {
+          session_.OnModemEvent(*event, command.result != 0);
+        }
+      }
       break;
     case CMD_SEND_RESULT:
       if (auto message = command.TakeMessage()) {

@@ -194,7 +194,11 @@ void MemoryReader::OnCommandDone(const std::string& command) {
     // with a bare OK: nothing to take.
     context_.log.Write(LogLevel::kDetail, "Memory location " + std::to_string(read_.index) + " is empty");
   }
-  if (!read_.gotReport) LookForReportElsewhere(read_.index);
+  if (read_.gotReport) {
+    announcedReports_.erase(read_.index);
+  } else {
+    LookForReportElsewhere(read_.index);
+  }
   read_ = ReadInFlight{};
 }
 

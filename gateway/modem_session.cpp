@@ -98,12 +98,13 @@ void ModemSession::OnModemEvent(const AsyncEvent& event, bool success) {
     return;
   }
   if (!modem_.IsReady()) return;  // a late reply of a connection given up
-  // A USSD reply may come at any time, during a memory listing too.
-  if (StartsWithIgnoreCase(event.text, "+CUSD:")) {
-    OnUssdReply(event);
-  } else if (listing_.Running()) {
-    listing_.OnReply(event, success);
-  }
+  if (listing_.Running()) listing_.OnReply(event, success);
+}
+
+void ModemSession::OnUnsolicitedLine(const AsyncEvent& event) {
+  // A USSD reply may come at any time: during a listing, or while the modem
+  // is being set up again; it is never taken for a command's reply.
+  if (StartsWithIgnoreCase(event.text, "+CUSD:")) OnUssdReply(event);
 }
 
 void ModemSession::OnInitialised() {

@@ -43,6 +43,8 @@ class ModemSession {
   static constexpr int32_t kReconnecting = 1;
   // CMD_MODEM_EVENT.
   void OnModemEvent(const AsyncEvent& event, bool success);
+  // CMD_MODEM_EVENT with kUnsolicitedLine: a line the modem sent on its own.
+  void OnUnsolicitedLine(const AsyncEvent& event);
 
   // TIMER_RESET: the configured reset commands, then (with
   // "modem.reset.reconnect") a reconnection after "modem.reset.sleep" ms.

@@ -70,6 +70,11 @@ class GatewayTest : public ::testing::Test {
     G().Execute(DriverCommand(CMD_MODEM_EVENT, success ? 1 : 0,
                               std::make_unique<AsyncEvent>(AsyncEvent{kind, 0, text, text})));
   }
+  // A line the modem sent on its own, as the reader of the incoming slot posts it.
+  void Unsolicited(const std::string& text) {
+    G().Execute(DriverCommand(CMD_MODEM_EVENT, kUnsolicitedLine,
+                              std::make_unique<AsyncEvent>(AsyncEvent{EventKind::kInfo, 0, text, text})));
+  }
   // Connects on the emulator and answers every command of the initialisation
   // with OK (the worker is not running: commands stay queued).
   void ConnectAndInitialise() {
@@ -269,9 +274,9 @@ TEST_F(GatewayTest, OutboxRulesAndRowsThatStayUntilTheirMessageIsFiled) {
 TEST_F(GatewayTest, UssdRepliesReachTheirWaiterDecoded) {
   ConnectAndInitialise();
   G().UssdWaiters().Add(1, 30);
-  Reply(EventKind::kInfo, "+CUSD: 2,\"Session released\",15");
+  Unsolicited("+CUSD: 2,\"Session released\",15");
   EXPECT_FALSE(G().UssdWaiters().Poll(1).finished);  // a release text may precede the answer
-  Reply(EventKind::kInfo, "+CUSD: 0, \"00420061006C0061006E00630065\", 72");
+  Unsolicited("+CUSD: 0, \"00420061006C0061006E00630065\", 72");
   const auto answer = G().UssdWaiters().Poll(1);
   EXPECT_TRUE(answer.finished);
   EXPECT_EQ(answer.reply, "Balance");
