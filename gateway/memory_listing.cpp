@@ -113,9 +113,10 @@ void MemoryListing::OnDrained(ListingAction action) {
     context_.commands.Push(DriverCommand(CMD_READ_DONE));
   } else if (action == ListingAction::kPollingDone && step_ == ListingStep::kPollingListing) {
     step_ = ListingStep::kPollingDone;
-    if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll) context_.sender.Push(DeleteAllCommand(context_.config));
-    context_.timers.Schedule(TIMER_POLL_DONE,
-                             TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500), true);
+    if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll)
+      context_.sender.Push(DeleteAllCommand(context_.config));
+    context_.timers.Schedule(TIMER_POLL_DONE, TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500),
+                             true);
   }
 }
 

@@ -1,38 +1,11 @@
 #include "gateway/received_headers.h"
 
+#include "modem/message_body.h"
 #include "platform/utf.h"
 #include "sms/pdu_decoder.h"
 
 namespace qm {
 namespace {
-
-struct Field {
-  std::string text;  // unquoted and trimmed
-  bool quoted = false;
-};
-
-std::vector<Field> RawFields(std::string_view line) {
-  std::vector<Field> fields;
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return fields;
-  const std::string_view rest = line.substr(colon + 1);
-  bool inQuotes = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= rest.size(); ++i) {
-    if (i < rest.size() && rest[i] == '"') inQuotes = !inQuotes;
-    if (i < rest.size() && (rest[i] != ',' || inQuotes)) continue;
-    std::string_view item = TrimBlanks(rest.substr(start, i - start));
-    Field field;
-    if (item.size() >= 2 && item.front() == '"' && item.back() == '"') {
-      field.quoted = true;
-      item = item.substr(1, item.size() - 2);
-    }
-    field.text = std::string(TrimBlanks(item));
-    fields.push_back(std::move(field));
-    start = i + 1;
-  }
-  return fields;
-}
 
 bool IsNumber(std::string_view text) {
   if (text.empty()) return false;
@@ -55,47 +28,41 @@ bool LooksLikeTime(std::string_view text) {
 
 // A delivered or stored message's sender and time from `first` on: the
 // sender is the first field that holds something and is no time stamp.
-void ReadSenderAndTime(const std::vector<Field>& fields, std::size_t first, ReceivedHeader& header) {
+void ReadSenderAndTime(const std::vector<HeaderField>& fields, std::size_t first, ReceivedHeader& header) {
   for (std::size_t i = first; i < fields.size(); ++i) {
-    const std::string& text = fields[i].text;
+    const std::string_view text = fields[i].text;
     if (LooksLikeTime(text)) {
       if (header.time == 0) header.time = DecodeTextModeTime(text);
     } else if (header.from.empty() && !text.empty() && header.time == 0) {
-      header.from = text;
+      header.from = std::string(text);
     }
   }
 }
 
 // A text-mode status report from its first octet at `at` on:
 // <fo>,<mr>,[<ra>],[<tora>],<scts>,<dt>,<st>.
-std::unique_ptr<StatusReport> ReportFrom(const std::vector<Field>& fields, std::size_t at) {
+std::unique_ptr<StatusReport> ReportFrom(const std::vector<HeaderField>& fields, std::size_t at) {
   if (fields.size() < at + 7) return nullptr;
-  auto report = std::make_unique<StatusReport>(fields[at + 2].text, std::string(), Number(fields[at + 1].text, 0),
-                                               DecodeTextModeTime(fields[at + 5].text),
+  auto report = std::make_unique<StatusReport>(std::string(fields[at + 2].text), std::string(),
+                                               Number(fields[at + 1].text, 0), DecodeTextModeTime(fields[at + 5].text),
                                                static_cast<uint32_t>(Number(fields[at + 6].text, 0)));
   report->timestamp = DecodeTextModeTime(fields[at + 4].text);
   report->created = report->timestamp;
   return report;
 }
 
-int LengthAtEnd(const std::vector<Field>& fields) { return fields.empty() ? -1 : Number(fields.back().text); }
+int LengthAtEnd(const std::vector<HeaderField>& fields) { return fields.empty() ? -1 : Number(fields.back().text); }
 
 }  // namespace
 
-std::vector<std::string> HeaderFields(std::string_view line) {
-  std::vector<std::string> out;
-  for (Field& field : RawFields(line)) out.push_back(std::move(field.text));
-  return out;
-}
-
 ReceivedHeader ParseReceivedHeader(std::string_view line) {
   ReceivedHeader header;
-  const std::vector<Field> fields = RawFields(line);
+  const std::vector<HeaderField> fields = SplitHeaderFields(line);
   if (StartsWithIgnoreCase(line, "+CMTI:") || StartsWithIgnoreCase(line, "+CBMI:") ||
       StartsWithIgnoreCase(line, "+CDSI:")) {
     header.kind = StartsWithIgnoreCase(line, "+CDSI:") ? HeaderKind::kReportNotice : HeaderKind::kNotice;
     if (fields.size() >= 2) {
-      header.storage = fields[0].text;
+      header.storage = std::string(fields[0].text);
       header.index = Number(fields[1].text);
     }
   } else if (StartsWithIgnoreCase(line, "+CMT:") || StartsWithIgnoreCase(line, "+CBM:")) {

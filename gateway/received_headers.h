@@ -39,9 +39,6 @@ struct ReceivedHeader {
   std::unique_ptr<StatusReport> report;
 };
 
-// The comma-separated fields after the colon, quotes removed, blanks trimmed.
-std::vector<std::string> HeaderFields(std::string_view line);
-
 ReceivedHeader ParseReceivedHeader(std::string_view line);
 
 // A text-mode body as text: hexadecimal UCS2 or 8-bit data when the coding

@@ -14,25 +14,6 @@ constexpr std::string_view kHeaders[] = {"+CMT:", "+CBM:", "+CDS:", "+CMGR:", "+
 // swallow the replies that follow.
 constexpr std::size_t kLongestText = 1600;
 
-// The comma-separated fields after the colon; commas inside quotes belong to
-// their field.
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return fields;
-  std::string_view rest = line.substr(colon + 1);
-  bool quoted = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= rest.size(); ++i) {
-    if (i < rest.size() && rest[i] == '"') quoted = !quoted;
-    if (i == rest.size() || (rest[i] == ',' && !quoted)) {
-      fields.push_back(TrimBlanks(rest.substr(start, i - start)));
-      start = i + 1;
-    }
-  }
-  return fields;
-}
-
 bool IsNumber(std::string_view field) {
   if (field.empty()) return false;
   for (char c : field) {
@@ -40,8 +21,6 @@ bool IsNumber(std::string_view field) {
   }
   return true;
 }
-
-bool IsQuoted(std::string_view field) { return !field.empty() && field.front() == '"'; }
 
 std::size_t Number(std::string_view field) {
   std::size_t value = 0;
@@ -51,16 +30,16 @@ std::size_t Number(std::string_view field) {
 
 // A PDU-mode header: its last field is the PDU's length, 0 for an empty
 // location.
-BodyExpectation PduBody(const std::vector<std::string_view>& fields) {
-  if (!fields.empty() && fields.back() == "0") return {};
+BodyExpectation PduBody(const std::vector<HeaderField>& fields) {
+  if (!fields.empty() && fields.back().text == "0") return {};
   return {BodyKind::kOneLine, 0};
 }
 
 // A text-mode read or listing: the full header ends with the length.
-BodyExpectation TextBody(const std::vector<std::string_view>& fields, std::size_t fullHeaderFields,
+BodyExpectation TextBody(const std::vector<HeaderField>& fields, std::size_t fullHeaderFields,
                          BodyKind withoutLength) {
-  if (fields.size() >= fullHeaderFields && IsNumber(fields.back())) {
-    const std::size_t length = Number(fields.back());
+  if (fields.size() >= fullHeaderFields && !fields.back().quoted && IsNumber(fields.back().text)) {
+    const std::size_t length = Number(fields.back().text);
     if (length == 0) return {};  // an empty text: nothing follows
     if (length <= kLongestText) return {BodyKind::kUntilLength, length};
   }
@@ -68,6 +47,27 @@ BodyExpectation TextBody(const std::vector<std::string_view>& fields, std::size_
 }
 
 }  // namespace
+
+std::vector<HeaderField> SplitHeaderFields(std::string_view line) {
+  std::vector<HeaderField> fields;
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return fields;
+  const std::string_view rest = line.substr(colon + 1);
+  bool inQuotes = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && rest[i] == '"') inQuotes = !inQuotes;
+    if (i < rest.size() && (rest[i] != ',' || inQuotes)) continue;
+    HeaderField field{TrimBlanks(rest.substr(start, i - start))};
+    if (field.text.size() >= 2 && field.text.front() == '"' && field.text.back() == '"') {
+      field.quoted = true;
+      field.text = TrimBlanks(field.text.substr(1, field.text.size() - 2));
+    }
+    fields.push_back(field);
+    start = i + 1;
+  }
+  return fields;
+}
 
 bool IsMessageHeader(std::string_view line) {
   for (std::string_view header : kHeaders) {
@@ -77,7 +77,7 @@ bool IsMessageHeader(std::string_view line) {
 }
 
 BodyExpectation ExpectedBody(std::string_view header) {
-  const std::vector<std::string_view> fields = Fields(header);
+  const std::vector<HeaderField> fields = SplitHeaderFields(header);
   if (StartsWithIgnoreCase(header, "+CMT:")) {
     // PDU mode: [<alpha>],<length>; text mode: <oa>,[<alpha>],<scts>[,... ,<length>].
     if (fields.size() <= 2) return PduBody(fields);
@@ -92,15 +92,15 @@ BodyExpectation ExpectedBody(std::string_view header) {
     // <stat> is a number in PDU mode and quoted text in text mode, where a
     // status report has its <fo> where a message has its address.
     if (fields.empty()) return {};
-    if (!IsQuoted(fields[0])) return PduBody(fields);
-    if (fields.size() >= 2 && IsNumber(fields[1])) return {};
+    if (!fields[0].quoted) return PduBody(fields);
+    if (fields.size() >= 2 && !fields[1].quoted && IsNumber(fields[1].text)) return {};
     return TextBody(fields, 11, BodyKind::kUntilFinal);
   }
   if (StartsWithIgnoreCase(header, "+CMGL:")) {
     // As "+CMGR:", one field later (the index comes first).
     if (fields.size() < 2) return {};
-    if (!IsQuoted(fields[1])) return PduBody(fields);
-    if (fields.size() >= 3 && IsNumber(fields[2])) return {};
+    if (!fields[1].quoted) return PduBody(fields);
+    if (fields.size() >= 3 && !fields[2].quoted && IsNumber(fields[2].text)) return {};
     return TextBody(fields, 8, BodyKind::kUntilFinal);
   }
   return {};

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -24,6 +25,15 @@ struct BodyExpectation {
   BodyKind kind = BodyKind::kNone;
   std::size_t length = 0;  // kUntilLength: characters, a line break counting one
 };
+
+// One comma-separated field after a header's colon: blanks trimmed, the
+// enclosing double quotes removed (and noted). Commas inside quotes belong to
+// their field.
+struct HeaderField {
+  std::string_view text;
+  bool quoted = false;
+};
+std::vector<HeaderField> SplitHeaderFields(std::string_view line);
 
 // True for the lines a body may follow.
 bool IsMessageHeader(std::string_view line);

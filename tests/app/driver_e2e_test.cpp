@@ -249,7 +249,8 @@ TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables)
   test::FakeModem modem;
   ScriptCompleteModem(modem);
   const std::string parts[] = {
-      test::DeliverPdu("+4917077777", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, ", true, test::PartOf{42, 3, 1}),
+      test::DeliverPdu("+4917077777", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, ", true,
+                       test::PartOf{42, 3, 1}),
       test::DeliverPdu("+4917077777", "\xD0\xBC\xD0\xB8\xD1\x80 ", true, test::PartOf{42, 3, 2}),
       test::DeliverPdu("+4917077777", "\xF0\x9F\x98\x80", true, test::PartOf{42, 3, 3}),
   };
@@ -268,10 +269,11 @@ TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables)
     if (line.starts_with("AT+CMGD=")) stored.erase(std::stoi(line.substr(8)));
     return std::string("\r\nOK\r\n");
   });
-  DriverSandbox box({{"modem.emulation", "0"}, {"modem.port", modem.SlavePath()}, {"status.time", "1"},
-                     {"sender.delete_mode", "1"}});
+  DriverSandbox box(
+      {{"modem.emulation", "0"}, {"modem.port", modem.SlavePath()}, {"status.time", "1"}, {"sender.delete_mode", "1"}});
   std::filesystem::create_directories(box.UserFile(""));
-  test::WriteFile(box.UserFile("outbox.txt"), "00000002\t1700000000\t+4917012345\tsms\t1\tplease report\t\t1\t4\t555\t0\t\t0\t\r\n");
+  test::WriteFile(box.UserFile("outbox.txt"),
+                  "00000002\t1700000000\t+4917012345\tsms\t1\tplease report\t\t1\t4\t555\t0\t\t0\t\r\n");
   DriverProcess driver(box, {"-noicon"});
   ASSERT_TRUE(WaitForFileContaining(box.UserFile("sent.txt"), "\t555\t")) << ReadFile(box.UserFile("qmdriver.log"));
 
@@ -284,8 +286,9 @@ TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables)
   const std::string report = test::StatusReportPdu(42, "+4917012345", 0, false);
   modem.Send("\r\n+CDS: " + std::to_string(report.size() / 2) + "\r\n" + report + "\r\n");
 
-  ASSERT_TRUE(WaitForFileContaining(box.UserFile("inbox.txt"),
-                                    "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80 \xF0\x9F\x98\x80"))
+  ASSERT_TRUE(WaitForFileContaining(
+      box.UserFile("inbox.txt"),
+      "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80 \xF0\x9F\x98\x80"))
       << ReadFile(box.UserFile("qmdriver.log"));
   // flags: report asked for (4), delivered (16)
   ASSERT_TRUE(WaitForFileContaining(box.UserFile("sent.txt"), "\t1\t20\t555\t42\t"))

@@ -16,6 +16,7 @@
 #include "modem/modem_sender.h"
 #include "storage/message_rows.h"
 #include "storage/table_setup.h"
+#include "tests/support/sent_rows.h"
 #include "tests/support/test_env.h"
 
 namespace qm {
@@ -49,22 +50,10 @@ class DeliveryReportsTest : public ::testing::Test {
     EXPECT_TRUE(InitialiseTables(config_, 0, false, tables_, error)) << error;
     reports_.SetObservers(&recorder_);
   }
-  // A sent row; returns its key.
   std::string Sent(std::string to, int32_t reference, int32_t id, std::string custom = {}) {
-    SMSMessage message("", std::move(to), "hello", id);
-    message.reference = reference;
-    message.custom = std::move(custom);
-    message.flags = kFlagStatusReport;
-    FileDatabase& sent = *tables_.sent;
-    const std::string key = sent.NewId();
-    sent.Put(MakeSentRow(message, key, sent.Separator()));
-    EXPECT_EQ(sent.Save(), 0);
-    return key;
+    return test::FileSent(*tables_.sent, std::move(to), reference, id, std::move(custom), kFlagStatusReport);
   }
-  std::string Flags(const std::string& key) {
-    Row row;
-    return tables_.sent->Get(key, row) == 1 ? row[8] : "missing";
-  }
+  std::string Flags(const std::string& key) { return test::SentFlags(*tables_.sent, key); }
   StatusReport Report(std::string from, int32_t reference, uint32_t status) {
     StatusReport report(std::move(from), "", reference, 0, status);
     report.id = 0;

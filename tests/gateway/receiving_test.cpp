@@ -21,6 +21,7 @@
 #include "storage/text_escape.h"
 #include "tests/support/fake_modem.h"
 #include "tests/support/received_pdus.h"
+#include "tests/support/sent_rows.h"
 #include "tests/support/test_env.h"
 
 namespace qm {
@@ -176,19 +177,8 @@ class ReceivingTest : public ::testing::Test {
     for (std::size_t at = all.find(command); at != std::string::npos; at = all.find(command, at + 1)) ++count;
     return count;
   }
-  std::string SentRow(const std::string& to, int reference) {
-    SMSMessage message("", to, "hello");
-    message.reference = reference;
-    FileDatabase& sent = *tables_.sent;
-    const std::string key = sent.NewId();
-    sent.Put(MakeSentRow(message, key, sent.Separator()));
-    EXPECT_EQ(sent.Save(), 0);
-    return key;
-  }
-  std::string SentFlags(const std::string& key) {
-    Row row;
-    return tables_.sent->Get(key, row) == 1 ? row[8] : "missing";
-  }
+  std::string SentRow(const std::string& to, int reference) { return test::FileSent(*tables_.sent, to, reference); }
+  std::string SentFlags(const std::string& key) { return test::SentFlags(*tables_.sent, key); }
   // Waits until the modem has been silent for a moment: every answer read.
   void Settle() {
     for (std::size_t before = modem_.Received().size();;) {
