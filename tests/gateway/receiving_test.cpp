@@ -55,9 +55,14 @@ class Balloons final : public UserNotices {
 // as a real one does, in PDU mode or (given whole entries) in text mode.
 class MemoryModem {
  public:
-  explicit MemoryModem(test::FakeModem& modem) {
-    modem.SetResponder([this](const std::string& line) { return Answer(line); });
+  explicit MemoryModem(test::FakeModem& modem) : modem_(modem) {
+    modem_.SetResponder([this](const std::string& line) { return Answer(line); });
   }
+  // The modem's thread answers under its lock: once this returns, it never
+  // calls us again.
+  ~MemoryModem() { modem_.SetResponder({}); }
+  MemoryModem(const MemoryModem&) = delete;
+  MemoryModem& operator=(const MemoryModem&) = delete;
   // A PDU-mode entry: the header is made from the PDU.
   void StorePdu(const std::string& memory, int index, const std::string& pdu) {
     std::lock_guard lock(mutex_);
@@ -113,6 +118,7 @@ class MemoryModem {
     return "\r\nOK\r\n";
   }
 
+  test::FakeModem& modem_;
   std::mutex mutex_;
   std::map<std::string, std::map<int, Entry>> memories_;
   std::string current_ = "SM";
@@ -120,9 +126,9 @@ class MemoryModem {
   std::string duringListing_;
 };
 
-class ReceivingTest : public ::testing::Test {
+class ReceivingConcurrent : public ::testing::Test {
  protected:
-  ReceivingTest() {
+  ReceivingConcurrent() {
     config_.LoadFromFile(std::string(QM_SOURCE_DIR) + "/packaging/qmdriver.cfg");
     config_.SetString("modem.port", modem_.SlavePath());
     config_.SetInt("modem.emulation", 0);
@@ -136,7 +142,7 @@ class ReceivingTest : public ::testing::Test {
         GatewayContext{config_, log_, tables_, transport_, sender_, commands_, timers_, balloons_, counters_});
     commandThread_ = std::make_unique<CServiceThread>(commands_, *gateway_);
   }
-  ~ReceivingTest() override {
+  ~ReceivingConcurrent() override {
     sender_.SignalStop();
     commandThread_->Stop();
     sender_.Stop();
@@ -208,7 +214,7 @@ class ReceivingTest : public ::testing::Test {
   std::unique_ptr<CServiceThread> commandThread_;
 };
 
-TEST_F(ReceivingTest, DeliveredAndAnnouncedMessagesInPduMode) {
+TEST_F(ReceivingConcurrent, DeliveredAndAnnouncedMessagesInPduMode) {
   Connect();
   // Delivered directly: stored, nothing to delete; the same delivery again
   // (a modem waiting for its acknowledgement) is acknowledged, not stored.
@@ -248,7 +254,7 @@ TEST_F(ReceivingTest, DeliveredAndAnnouncedMessagesInPduMode) {
   for (const std::string& balloon : balloons_.Shown()) EXPECT_FALSE(balloon.starts_with("Error")) << balloon;
 }
 
-TEST_F(ReceivingTest, StatusReportsMarkTheirSentRowsWhereverTheModemPutsThem) {
+TEST_F(ReceivingConcurrent, StatusReportsMarkTheirSentRowsWhereverTheModemPutsThem) {
   const std::string national = SentRow("+27829200000", 7);
   const std::string refused = SentRow("+4917012345", 8);
   const std::string misfiled = SentRow("+4917099999", 9);
@@ -285,7 +291,7 @@ TEST_F(ReceivingTest, StatusReportsMarkTheirSentRowsWhereverTheModemPutsThem) {
             shown.end());
 }
 
-TEST_F(ReceivingTest, PollingJoinsPartsInOrderPerSenderAndFreesEachLocationOnce) {
+TEST_F(ReceivingConcurrent, PollingJoinsPartsInOrderPerSenderAndFreesEachLocationOnce) {
   config_.SetInt("modem.use_features", 0);
   config_.SetInt("sender.read_mode", 2);
   Connect();
@@ -312,7 +318,7 @@ TEST_F(ReceivingTest, PollingJoinsPartsInOrderPerSenderAndFreesEachLocationOnce)
   EXPECT_EQ(reply.reply, "Balance 5 EUR");
 }
 
-TEST_F(ReceivingTest, TextModeHeadersOfRealModemsAndDeleteAllAfterAPoll) {
+TEST_F(ReceivingConcurrent, TextModeHeadersOfRealModemsAndDeleteAllAfterAPoll) {
   config_.SetInt("modem.use_features", 0);
   config_.SetInt("sender.read_mode", 2);
   config_.SetInt("sender.send_mode", 1);
