@@ -23,6 +23,10 @@
 #include "gateway/driver_timers.h"
 #include "gateway/gateway.h"
 #include "gateway/service_thread.h"
+#include "integration/handler_events.h"
+#include "integration/handler_list.h"
+#include "integration/http_client.h"
+#include "integration/worker_pool.h"
 #include "modem/async_serial_emulator.h"
 #include "modem/modem_probe.h"
 #include "modem/modem_sender.h"
@@ -56,6 +60,9 @@ std::unique_ptr<Logger> CreateLogger(const ConfigStore& config, unsigned instanc
   log->SetMaxSizeKb(static_cast<uint32_t>(std::max(config.GetInt("logger.maxsize"), 0)));
   return log;
 }
+
+constexpr std::size_t kRequestWorkers = 4;
+constexpr std::size_t kRequestQueueLimit = 1000;
 
 std::vector<PortWizardEntry> DetectAttachedModems(const ConfigStore& config) {
   std::vector<PortWizardEntry> found;
@@ -104,6 +111,9 @@ class Driver {
   std::unique_ptr<DriverTimers> timers_;
   DriverCounters counters_;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<WorkerPool> requests_;
+  std::unique_ptr<HandlerList> handlers_;
+  std::unique_ptr<HandlerEvents> handlerEvents_;
   std::unique_ptr<Gateway> gateway_;
   std::unique_ptr<CServiceThread> commandThread_;
   std::unique_ptr<SMSSourceThread> sourceThread_;
@@ -166,6 +176,7 @@ void Driver::StopThreads() {
   // of every thread wakes on its stop, and each is joined before anything it
   // uses is saved or destroyed.
   sender_->SignalStop();
+  handlers_->Stop();  // a command handler being waited for is not waited for any longer
   sourceThread_->Stop();
   timers_->Stop();
   commandThread_->Stop();
@@ -174,6 +185,8 @@ void Driver::StopThreads() {
   // Last, once no line can come: what it still holds is handed to the
   // command queue, which SaveEverything drains.
   gateway_->StopReader();
+  // Requests still running are cut short; the ones waiting are dropped.
+  requests_->Stop();
 }
 
 void Driver::SaveEverything() {
@@ -182,6 +195,7 @@ void Driver::SaveEverything() {
   // outbox.
   gateway_->DrainAtExit();
   config_.SetInt("message.id", message_ids::Last());
+  handlers_->Save(config_);
   if (!SaveConfiguration(config_, locations_)) log_->Write(LogLevel::kError, "The configuration could not be saved");
   for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),
                               tables_.addrbook.get()}) {
@@ -207,8 +221,17 @@ int Driver::Run() {
                                                      *timers_, *notifier_, counters_, options_.instance,
                                                      options_.serviceProfile});
   timers_->SetHandler([this](uint32_t id) { return frame_->OnTimer(id); });
+  // URL requests of handlers wait on a few threads of their own; a backlog
+  // beyond the queue is refused and logged rather than grown without end.
+  requests_ = std::make_unique<WorkerPool>(kRequestWorkers, kRequestQueueLimit);
+  HttpOptions http;
+  http.caFile = config_.GetString("http.ca_file");
+  handlers_ = std::make_unique<HandlerList>(HandlerServices{*log_, config_, *requests_, http, {}});
+  handlers_->Load(config_);
+  handlerEvents_ = std::make_unique<HandlerEvents>(*handlers_, *log_);
   gateway_ = std::make_unique<Gateway>(
       GatewayContext{config_, *log_, tables_, *transport_, *sender_, commands_, *timers_, *frame_, counters_});
+  gateway_->SetObservers(handlerEvents_.get());
   commandThread_ = std::make_unique<CServiceThread>(commands_, *gateway_);
 
   if (tray && config_.GetString("modem.port").empty()) {
@@ -251,6 +274,7 @@ int RunDriver(int argc, const char* const* argv) {
   const std::string commandLine = JoinCommandLine(argc, argv);
   const StartupOptions options = ParseCommandLine(commandLine);
   ApplySignalDefaults(!options.service);
+  InitHttpClient();  // before any thread starts
   const std::string programFolder = CurrentDirectory();
 
   // One copy per instance and data: the lock lies in the folder of the

@@ -95,6 +95,47 @@ TEST(DriverEndToEnd, OutboxRowsFromBeforeTheStartAreSentOnTheEmulator) {
   EXPECT_NE(ReadFile(box.UserFile("inbox.txt")).find("\t4915112345\tsms\thello\t"), std::string::npos);
 }
 
+// Handlers as a user configures them: a command for every received message
+// and one for every sent message, both logged and waited for, with texts a
+// stranger could send (backquotes are not in the GSM alphabet; the real-process
+// handler tests cover them).
+TEST(DriverEndToEnd, ReceiveAndSendHandlersRunWithTheMessagesValues) {
+  test::TempDir work;
+  DriverSandbox box({{"status.time", "1"},
+                     {"sender.delay", "0"},
+                     {"handler.0.type", "cmdline"},
+                     {"handler.0.name", "inbound"},
+                     {"handler.0.event", "0"},
+                     {"handler.0.log", "1"},
+                     {"handler.0.path", work.path()},
+                     {"handler.0.cmd", "printf '%s|%s|%s\\n' _FROM_ _BODY_ _STATUS_ >> received.txt"},
+                     {"handler.1.type", "cmdline"},
+                     {"handler.1.name", "outbound"},
+                     {"handler.1.event", "1"},
+                     {"handler.1.log", "1"},
+                     {"handler.1.path", work.path()},
+                     {"handler.1.cmd", "printf '%s|%s|%s|%s\\n' \"_TO_\" \"_BODY_\" _STATUS_ _INTERNALID_ >> sent.txt"},
+                     {"inbox.discard_handled", "0"}});
+  std::filesystem::create_directories(box.UserFile(""));
+  test::WriteFile(box.UserFile("outbox.txt"),
+                  "00000002\t1700000000\t+4912345\tsms\t1\tSEND 4915112345 $(touch${IFS}pwned);\"y\"|'x'\t\t1\t0\t78\t0\t\t0\t\r\n");
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(work.File("sent.txt"), "\n")) << ReadFile(box.UserFile("qmdriver.log"));
+  ASSERT_TRUE(WaitForFileContaining(work.File("received.txt"), "\n")) << ReadFile(box.UserFile("qmdriver.log"));
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("inbox.txt"), "pwned"));
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+  EXPECT_EQ(ReadFile(work.File("sent.txt")), "+4912345|SEND 4915112345 $(touch${IFS}pwned);\"y\"|''x''|sent|78\n");
+  EXPECT_EQ(ReadFile(work.File("received.txt")), "4915112345|$(touch${IFS}pwned);\"y\"|''x''|_STATUS_\n");
+  // The text reaches the script as data; its quotes are doubled as handler scripts expect.
+  EXPECT_FALSE(test::FileExists(work.File("pwned")));
+  // Handled, and kept all the same (the table escapes its quotes).
+  EXPECT_NE(ReadFile(box.UserFile("inbox.txt")).find("\tsms\t$(touch${IFS}pwned);%22y%22|'x'\t\t1\t"), std::string::npos) << ReadFile(box.UserFile("inbox.txt"));
+  const std::string log = ReadFile(box.UserFile("qmdriver.log"));
+  EXPECT_NE(log.find("Handler output: "), std::string::npos) << log;
+  EXPECT_EQ(log.find("Handler failed"), std::string::npos) << log;
+}
+
 TEST(DriverEndToEnd, OneCopyPerDataWhateverTheModeOrEnvironment) {
   DriverSandbox box(kQuickStatus);
   {
