@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -12,7 +10,6 @@
 
 #include "integration/http_client.h"
 #include "integration/url_split.h"
-#include "integration/worker_pool.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_env.h"
 
@@ -243,69 +240,6 @@ TEST(HttpGet, HttpsTrustsTheGivenCertificateDespiteItsNameAndDate) {
     EXPECT_EQ(refused.body, "");
   }
   EXPECT_EQ(server.Requests().size(), 1u);
-}
-
-TEST(WorkerPool, RunsJobsConcurrentlyUpToItsWorkersRefusesPastItsQueueAndStopsThem) {
-  std::mutex mutex;
-  std::condition_variable_any changed;
-  int running = 0;
-  int mostAtOnce = 0;
-  int finished = 0;
-  bool release = false;
-  auto job = [&](std::stop_token) {
-    std::unique_lock lock(mutex);
-    mostAtOnce = std::max(mostAtOnce, ++running);
-    changed.notify_all();
-    changed.wait(lock, [&] { return release; });
-    --running;
-    ++finished;
-    changed.notify_all();
-  };
-  {
-    WorkerPool pool(2, 3);
-    ASSERT_TRUE(pool.TrySubmit(job));
-    ASSERT_TRUE(pool.TrySubmit(job));
-    {
-      std::unique_lock lock(mutex);
-      ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return running == 2; }));
-    }
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(pool.TrySubmit(job));
-    EXPECT_FALSE(pool.TrySubmit(job));
-    EXPECT_EQ(pool.Waiting(), 3u);
-    {
-      std::unique_lock lock(mutex);
-      release = true;
-      changed.notify_all();
-      EXPECT_TRUE(changed.wait_for(lock, 10s, [&] { return finished == 5; }));
-    }
-    EXPECT_EQ(mostAtOnce, 2);
-    EXPECT_EQ(pool.Waiting(), 0u);
-  }
-
-  std::atomic<int> sawStop = 0;
-  std::atomic<int> started = 0;
-  WorkerPool pool(2, 10);
-  auto waitForStop = [&](std::stop_token stop) {
-    ++started;
-    std::unique_lock lock(mutex);
-    changed.wait_for(lock, stop, 60s, [] { return false; });
-    if (stop.stop_requested()) ++sawStop;
-  };
-  ASSERT_TRUE(pool.TrySubmit(waitForStop));
-  ASSERT_TRUE(pool.TrySubmit(waitForStop));
-  ASSERT_TRUE(pool.TrySubmit(waitForStop));  // waits behind the two: dropped by Stop
-  for (const auto limit = std::chrono::steady_clock::now() + 10s;
-       started < 2 && std::chrono::steady_clock::now() < limit;) {
-    std::this_thread::sleep_for(10ms);
-  }
-  ASSERT_EQ(started, 2);
-  EXPECT_EQ(pool.Waiting(), 1u);
-  const auto start = std::chrono::steady_clock::now();
-  pool.Stop();
-  EXPECT_LT(Since(start), 30s);
-  EXPECT_EQ(sawStop, 2);
-  EXPECT_EQ(started, 2);
-  EXPECT_FALSE(pool.TrySubmit(waitForStop));
 }
 
 }  // namespace

@@ -62,22 +62,16 @@ std::chrono::milliseconds Since(std::chrono::steady_clock::time_point start) {
 
 const std::string kNoSuchFile = std::strerror(ENOENT);
 
-TEST(ShellCommand, HostileValuesStayDataAndReachTheScriptOnlyAsVariables) {
+TEST(ShellCommand, ValuesReachTheScriptOnlyAsVariables) {
   TempDir dir;
-  test::WriteFile(dir.File("x"), "keep");
   ScopedEnv inherited("QM_BODY", "from the driver");
-  const std::string script =
-      "printf '%s\\n' \"${QM_BODY}\" > out; echo ${QM_BODY} >> out2; env | grep -c '^QM_BODY=' > count";
-  for (const std::string value : {"$(touch pwned)", "`touch pwned`", ";rm -rf x; touch pwned", "a | touch pwned",
-                                  "a & touch pwned", "'; touch pwned; '", "\"; touch pwned; \"",
-                                  "line\ntouch pwned", "*", "${HOME} $((1+1))", ""}) {
-    const ShellResult result = RunShellCommand({script, dir.path(), {{"QM_BODY", value}}}, 10s);
-    ASSERT_EQ(result.outcome, ShellOutcome::kFinished) << value;
-    EXPECT_EQ(ReadFile(dir.File("out")), value + "\n");  // a relative path lands in the working directory
-    EXPECT_EQ(ReadFile(dir.File("count")), "1\n");       // replaced, not added beside the driver's own
-  }
-  EXPECT_FALSE(FileExists(dir.File("pwned")));
-  EXPECT_EQ(ReadFile(dir.File("x")), "keep");
+  // The handler tests run every hostile text through here; this checks the
+  // variable itself replaces the driver's own.
+  const ShellResult result = RunShellCommand(
+      {"printf '%s' \"${QM_BODY}\" > out; env | grep -c '^QM_BODY=' > count", dir.path(), {{"QM_BODY", "$(x)"}}}, 10s);
+  ASSERT_EQ(result.outcome, ShellOutcome::kFinished);
+  EXPECT_EQ(ReadFile(dir.File("out")), "$(x)");
+  EXPECT_EQ(ReadFile(dir.File("count")), "1\n");
   // Cut at a NUL byte; of a name given twice, the last wins.
   const ShellCommand twice{"printf '%s|%s' \"$QM_A\" \"$QM_B\"", "",
                            {{"QM_A", std::string("cut\0here", 8)}, {"QM_B", "1"}, {"QM_B", "2"}}};
