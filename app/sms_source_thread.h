@@ -3,7 +3,7 @@
 // Each pass waits one beat (1000 ms), then calls the fetch function with the
 // pass number (1, 2, 3, ...). The fetch function does the pass's work: under
 // the sources lock, fetch every source whose period divides the pass number
-// (IsSourceDue), log and keep what they return, leave the lock, then post one
+// (SourceList::Poll), log and keep what they return, leave the lock, then post one
 // source-message command per kept message. A stop ends the wait at once; a
 // pass that is running finishes first.
 //
@@ -21,12 +21,6 @@
 #include <thread>
 
 namespace qm {
-
-// A source with a period of P seconds is fetched on every P-th pass; a period
-// of 0 or less never.
-inline bool IsSourceDue(int32_t periodSeconds, uint32_t pass) {
-  return periodSeconds > 0 && pass % static_cast<uint32_t>(periodSeconds) == 0;
-}
 
 class SMSSourceThread {
  public:

@@ -26,6 +26,8 @@
 #include "integration/handler_events.h"
 #include "integration/handler_list.h"
 #include "integration/http_client.h"
+#include "integration/message_replay.h"
+#include "integration/source_list.h"
 #include "integration/worker_pool.h"
 #include "modem/async_serial_emulator.h"
 #include "modem/modem_probe.h"
@@ -114,6 +116,8 @@ class Driver {
   std::unique_ptr<WorkerPool> requests_;
   std::unique_ptr<HandlerList> handlers_;
   std::unique_ptr<HandlerEvents> handlerEvents_;
+  std::unique_ptr<MessageReplay> replay_;
+  std::unique_ptr<SourceList> sources_;
   std::unique_ptr<Gateway> gateway_;
   std::unique_ptr<CServiceThread> commandThread_;
   std::unique_ptr<SMSSourceThread> sourceThread_;
@@ -164,8 +168,10 @@ void Driver::StartThreads() {
   sender_->Start();
   commandThread_->Start();
   timers_->Start();
-  // Polling the configured sources arrives with the integration support.
-  sourceThread_ = std::make_unique<SMSSourceThread>([](uint32_t) {});
+  // What a pass takes is posted after the sources lock is left.
+  sourceThread_ = std::make_unique<SMSSourceThread>([this](uint32_t pass) {
+    for (auto& item : sources_->Poll(pass)) commands_.Push(DriverCommand(CMD_SOURCE_MESSAGE, 0, std::move(item)));
+  });
   sourceThread_->Start();
 }
 
@@ -177,6 +183,7 @@ void Driver::StopThreads() {
   // uses is saved or destroyed.
   sender_->SignalStop();
   handlers_->Stop();  // a command handler being waited for is not waited for any longer
+  sources_->Stop();   // a fetch in progress ends: its process group, transfer or query is cut
   sourceThread_->Stop();
   timers_->Stop();
   commandThread_->Stop();
@@ -196,6 +203,7 @@ void Driver::SaveEverything() {
   gateway_->DrainAtExit();
   config_.SetInt("message.id", message_ids::Last());
   handlers_->Save(config_);
+  sources_->Save(config_);
   if (!SaveConfiguration(config_, locations_)) log_->Write(LogLevel::kError, "The configuration could not be saved");
   for (FileDatabase* table : {tables_.inbox.get(), tables_.outbox.get(), tables_.sent.get(), tables_.failed.get(),
                               tables_.addrbook.get()}) {
@@ -229,6 +237,10 @@ int Driver::Run() {
   handlers_ = std::make_unique<HandlerList>(HandlerServices{*log_, config_, *requests_, http, {}});
   handlers_->Load(config_);
   handlerEvents_ = std::make_unique<HandlerEvents>(*handlers_, *log_);
+  replay_ = std::make_unique<MessageReplay>(tables_, *handlers_);
+  sources_ = std::make_unique<SourceList>(SourceServices{
+      *log_, config_, http, {}, [this](const std::vector<ReplayRequest>& requests) { replay_->Run(requests); }});
+  sources_->Load(config_);
   gateway_ = std::make_unique<Gateway>(
       GatewayContext{config_, *log_, tables_, *transport_, *sender_, commands_, *timers_, *frame_, counters_});
   gateway_->SetObservers(handlerEvents_.get());

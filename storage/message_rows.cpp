@@ -80,6 +80,36 @@ std::unique_ptr<SMSMessage> MessageFromOutboxRow(const Row& row) {
   return message;
 }
 
+std::unique_ptr<SMSMessage> MessageFromSentRow(const Row& row) {
+  std::unique_ptr<SMSMessage> message = MessageFromOutboxRow(row);
+  if (!message) return nullptr;
+  message->reference = static_cast<int32_t>(static_cast<uint32_t>(ReadDecimal(row[10])));
+  message->attempts = 0;
+  return message;
+}
+
+std::unique_ptr<SMSMessage> MessageFromFailedRow(const Row& row) {
+  if (row.size() < 13) return nullptr;
+  Row asOutbox = row;
+  asOutbox.insert(asOutbox.begin() + 10, "0");  // the "attempts" column a failed row lacks
+  return MessageFromOutboxRow(asOutbox);
+}
+
+std::unique_ptr<SMSMessage> MessageFromInboxRow(const Row& row) {
+  if (row.size() < 11) return nullptr;
+  const auto text = [&row](int column) { return UnescapeFieldText(row[static_cast<std::size_t>(column)]); };
+  const auto id = static_cast<int32_t>(std::clamp<int64_t>(ReadDecimal(row[9]), 0, INT32_MAX));
+  std::unique_ptr<SMSMessage> message;
+  if (row[3] == "push") {
+    message = std::make_unique<PushMessage>(text(2), text(10), text(4), text(5), id);
+  } else {
+    message = std::make_unique<SMSMessage>(text(2), text(10), text(4), id);
+  }
+  message->timestamp = static_cast<uint32_t>(std::clamp<int64_t>(ReadDecimal(row[1]), 0, UINT32_MAX));
+  message->flags = static_cast<uint32_t>(ReadDecimal(row[7]));
+  return message;
+}
+
 Row MakeSentRow(const SMSMessage& message, std::string id, std::string_view separator) {
   Row row = MakeOutboxRow(message, std::move(id), separator);
   row[10] = Unsigned(message.reference);  // "refid" in place of "attempts"

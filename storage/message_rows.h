@@ -41,6 +41,18 @@ std::string ValidityText(const SMSMessage& message);
 // nullptr for any other type.
 std::unique_ptr<SMSMessage> MessageFromOutboxRow(const Row& row);
 
+// The message a sent or failed row holds (the reference of a sent row
+// included), to report it to handlers again; nullptr for a row of another
+// type or too short.
+std::unique_ptr<SMSMessage> MessageFromSentRow(const Row& row);
+std::unique_ptr<SMSMessage> MessageFromFailedRow(const Row& row);
+// The received message an inbox row holds ("push" rows as push messages,
+// any other type as an SMS); nullptr for a row too short.
+std::unique_ptr<SMSMessage> MessageFromInboxRow(const Row& row);
+
+inline constexpr int kSentCustomColumn = 13;
+inline constexpr int kFailedCustomColumn = 12;
+
 // Outbox columns the code reads.
 inline constexpr int kOutboxToColumn = 2;
 inline constexpr int kOutboxContentColumn = 5;

@@ -136,6 +136,54 @@ TEST(DriverEndToEnd, ReceiveAndSendHandlersRunWithTheMessagesValues) {
   EXPECT_EQ(log.find("Handler failed"), std::string::npos) << log;
 }
 
+// A spool file polled every second: a document dropped into it is sent, and
+// a later one reports a sent message to the handlers again.
+TEST(DriverEndToEnd, FileSourceDocumentsAreSentAndReportedAgain) {
+  test::TempDir work;
+  const std::string spool = work.File("spool.xml");
+  test::WriteFile(spool, "");
+  DriverSandbox box({{"status.time", "1"},
+                     {"sender.delay", "0"},
+                     {"sources.0.type", "file"},
+                     {"sources.0.name", "spool"},
+                     {"sources.0.period", "1"},
+                     {"sources.0.location", spool},
+                     {"handler.0.type", "cmdline"},
+                     {"handler.0.name", "outcomes"},
+                     {"handler.0.event", "1"},
+                     {"handler.0.log", "1"},
+                     {"handler.0.path", work.path()},
+                     {"handler.0.cmd", "echo _CUSTOM_ _STATUS_ >> outcomes.txt"}});
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"));
+  const std::string longText(200, 'a');
+  test::WriteFile(spool, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<messages>\n"
+                         "  <message msisdn=\"+4917011111\" custom=\"long\">" + longText + "</message>\n"
+                         "  <message msisdn=\"+4917022222\" custom=\"ucs2\">\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82</message>\n"
+                         "  <message msisdn=\"+4917033333\" flash=\"1\" custom=\"flash\">now</message>\n</messages>\n");
+  ASSERT_TRUE(WaitForFileContaining(work.File("outcomes.txt"), "flash sent")) << ReadFile(box.UserFile("qmdriver.log"));
+  ASSERT_TRUE(WaitForFileContaining(work.File("outcomes.txt"), "ucs2 sent"));
+  ASSERT_TRUE(WaitForFileContaining(work.File("outcomes.txt"), "long sent"));
+  EXPECT_EQ(ReadFile(spool), "");
+  test::WriteFile(spool, "<handle custom=\"UCS2\"/>");
+  const auto replayed = [&] {
+    const std::string outcomes = ReadFile(work.File("outcomes.txt"));
+    return outcomes.find("ucs2 sent") != outcomes.rfind("ucs2 sent");
+  };
+  for (int i = 0; i < 300 && !replayed(); ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(replayed()) << ReadFile(work.File("outcomes.txt"));
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+
+  const std::string sent = ReadFile(box.UserFile("sent.txt"));
+  EXPECT_NE(sent.find("\t+4917011111\tsms\t2\t" + longText + "\t"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("\t+4917022222\tsms\t1\t\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\t"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("\t+4917033333\tsms\t1\tnow\t\t1\t1\t"), std::string::npos) << sent;  // dstton 1, flags 1
+  EXPECT_EQ(ReadFile(box.UserFile("outbox.txt")), "");
+  EXPECT_NE(ReadFile(box.UserFile("qmdriver.log")).find("Source spool: msg 'now' to '+4917033333', url ''"),
+            std::string::npos);
+}
+
 TEST(DriverEndToEnd, OneCopyPerDataWhateverTheModeOrEnvironment) {
   DriverSandbox box(kQuickStatus);
   {

@@ -9,16 +9,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SMSSourceThread, PeriodDividesThePassCounter) {
-  std::vector<uint32_t> everyThird;
-  for (uint32_t pass = 1; pass <= 7; ++pass) {
-    if (IsSourceDue(3, pass)) everyThird.push_back(pass);
-    EXPECT_TRUE(IsSourceDue(1, pass));
-    EXPECT_FALSE(IsSourceDue(0, pass));
-  }
-  EXPECT_EQ(everyThird, (std::vector<uint32_t>{3, 6}));
-}
-
 TEST(SMSSourceThreadConcurrent, PassesCountFromOneAndStopWakesTheBeat) {
   std::mutex m;
   std::condition_variable cv;
