@@ -242,31 +242,13 @@ TEST(DriverEndToEnd, AnotherInstanceUsesItsOwnFilesBesideTheFirst) {
   EXPECT_NE(store.find("status.file=%appdata%/Quillmoor SMS/qmdriver.2.status\n"), std::string::npos);
 }
 
-// The replies of a modem that supports everything the probes ask about.
-void ScriptCompleteModem(test::FakeModem& modem) {
-  modem.OnCommand("ATE0\r\n", "ATE0\r\r\nOK\r\n");  // the echo of the init string is ignored
-  modem.OnCommand("AT+CMEE=?\r\n", "\r\n+CMEE: (0-2)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMEE=1\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+CSMS=?\r\n", "\r\n+CSMS: (0,1)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMGF=?\r\n", "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CNMI=?\r\n", "\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMGD=?\r\n", "\r\n+CMGD: (1-30),(0-4)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CPMS?\r\n", "\r\n+CPMS: \"SM\",2,30,\"SM\",2,30,\"SM\",2,30\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CUSD=?\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+GSN\r\n", "\r\n356938035643809\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CGMM\r\n", "\r\nE3372\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 17,99\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CNMI=2,1,0,1,0\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+CMGF=0\r\n", "\r\nOK\r\n");
-}
-
 // Killed at any moment while messages go out, the driver loses none and
 // files none twice: after every restart each message is in exactly one of
 // outbox, sent and failed (for a moment in two, which the restart settles).
 TEST(DriverEndToEnd, KilledAtRandomMomentsWhileSendingItLosesNothing) {
   constexpr int kMessages = 30;
   test::FakeModem modem;
-  ScriptCompleteModem(modem);
+  test::ScriptCompleteModem(modem);
   std::atomic<int> submissions{0};
   modem.SetResponder([&](const std::string& line) -> std::optional<std::string> {
     if (line.starts_with("AT+CMGS=")) return "\r\n> ";
@@ -336,7 +318,7 @@ TEST(DriverEndToEnd, KilledAtRandomMomentsWhileSendingItLosesNothing) {
 // marks its row delivered; the modem's memory is emptied behind them.
 TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables) {
   test::FakeModem modem;
-  ScriptCompleteModem(modem);
+  test::ScriptCompleteModem(modem);
   const std::string parts[] = {
       test::DeliverPdu("+4917077777", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, ", true,
                        test::PartOf{42, 3, 1}),
@@ -394,7 +376,7 @@ TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables)
 
 TEST(DriverEndToEnd, ScriptedModemOnAPseudoTerminal) {
   test::FakeModem modem;
-  ScriptCompleteModem(modem);
+  test::ScriptCompleteModem(modem);
   DriverSandbox box({{"status.time", "1"},
                      {"modem.emulation", "0"},
                      {"modem.port", modem.SlavePath()},
@@ -421,7 +403,7 @@ int Occurrences(const std::string& text, const std::string& what) {
 // A modem reached through a stable link, as /dev/serial/by-id gives it.
 std::unique_ptr<test::FakeModem> PlugIn(const std::string& link) {
   auto modem = std::make_unique<test::FakeModem>(link);
-  ScriptCompleteModem(*modem);
+  test::ScriptCompleteModem(*modem);
   return modem;
 }
 

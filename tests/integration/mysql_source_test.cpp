@@ -21,6 +21,7 @@
 #include "base/config_store.h"
 #include "base/logger.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/mysql_admin.h"
 #include "tests/support/test_env.h"
 
 namespace qm {
@@ -41,36 +42,7 @@ std::string TakeQuery(int batch) {
          "  FROM queue WHERE poll = @poll ORDER BY id";
 }
 
-// Root on the server's socket, for setting up and looking behind the source.
-class Admin {
- public:
-  explicit Admin(const std::string& socket) : handle_(mysql_init(nullptr)) {
-    if (!mysql_real_connect(handle_, nullptr, "root", nullptr, nullptr, 0, socket.c_str(), CLIENT_MULTI_STATEMENTS)) {
-      throw std::runtime_error(mysql_error(handle_));
-    }
-  }
-  ~Admin() { mysql_close(handle_); }
-  Admin(const Admin&) = delete;
-  Admin& operator=(const Admin&) = delete;
-
-  // The first value of the last result ("" when none).
-  std::string Run(const std::string& sql) {
-    if (mysql_query(handle_, sql.c_str()) != 0) throw std::runtime_error(sql + ": " + mysql_error(handle_));
-    std::string value;
-    do {
-      if (MYSQL_RES* result = mysql_store_result(handle_)) {
-        MYSQL_ROW row = mysql_fetch_row(result);
-        value = row && row[0] ? row[0] : "";
-        mysql_free_result(result);
-      }
-    } while (mysql_next_result(handle_) == 0);
-    if (mysql_errno(handle_) != 0) throw std::runtime_error(sql + ": " + mysql_error(handle_));
-    return value;
-  }
-
- private:
-  MYSQL* handle_;
-};
+using Admin = test::MysqlAdmin;
 
 class MysqlSource : public ::testing::Test {
  protected:
