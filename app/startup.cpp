@@ -21,6 +21,7 @@
 #include "gateway/command_queue_sink.h"
 #include "gateway/driver_counters.h"
 #include "gateway/driver_timers.h"
+#include "com/automation_server.h"
 #include "gateway/gateway.h"
 #include "gateway/service_thread.h"
 #include "integration/handler_events.h"
@@ -118,6 +119,7 @@ class Driver {
   std::unique_ptr<HandlerEvents> handlerEvents_;
   std::unique_ptr<MessageReplay> replay_;
   std::unique_ptr<SourceList> sources_;
+  std::unique_ptr<AutomationServer> automation_;
   std::unique_ptr<Gateway> gateway_;
   std::unique_ptr<CServiceThread> commandThread_;
   std::unique_ptr<SMSSourceThread> sourceThread_;
@@ -187,6 +189,7 @@ void Driver::StopThreads() {
   sourceThread_->Stop();
   timers_->Stop();
   commandThread_->Stop();
+  automation_->Stop();  // after the command thread, which tells it of status changes
   sender_->Stop();
   transport_->KillReader();
   // Last, once no line can come: what it still holds is handed to the
@@ -245,6 +248,11 @@ int Driver::Run() {
       GatewayContext{config_, *log_, tables_, *transport_, *sender_, commands_, *timers_, *frame_, counters_});
   gateway_->SetObservers(handlerEvents_.get());
   commandThread_ = std::make_unique<CServiceThread>(commands_, *gateway_);
+  automation_ = std::make_unique<AutomationServer>(AutomationContext{
+      config_, *log_, tables_, commands_, *transport_, *sender_, counters_, *handlers_, gateway_->UssdWaiters(),
+      [this] { return SaveConfiguration(config_, locations_); }});
+  handlerEvents_->SetStatusFollower(
+      [this](int32_t id, MessageStatus status) { automation_->StatusChanged(id, status); });
 
   if (tray && config_.GetString("modem.port").empty()) {
     const PortWizardResult wizard = RunPortWizard(
@@ -261,6 +269,8 @@ int Driver::Run() {
   SignalWatcher signals(ShutdownSignals(tray), [this](int) { frame_->PostCommand(kFrameExit); });
   if (!signals.ok()) log_->Write(LogLevel::kError, "Termination signals cannot be caught; stop the driver with its Exit command");
   StartThreads();
+  // Without its bus the driver runs on; the reason is in the log.
+  automation_->Start(!tray, options_.instance);
 
   if (tray) {
     if (config_.GetInt("start.bubble") != 0) {
