@@ -6,6 +6,8 @@
 #include "app/instance_names.h"
 #include "app/message_box.h"
 #include "base/config_store.h"
+#include "com/automation_registration.h"
+#include "platform/environment.h"
 
 namespace qm {
 namespace {
@@ -14,12 +16,12 @@ constexpr const char* kNotice =
     "Quillmoor GSM Modem Driver " QM_VERSION " for Linux\n"
     "An SMS gateway for GSM modems and phones on a serial port.";
 
-// The automation interface is registered by the automation server, which is
-// not part of this build: there is nothing to register or remove.
-int RegisterAutomation(bool install) {
-  std::fprintf(stderr, "qmdriver: the automation interface is not part of this build; nothing %s\n",
-               install ? "registered" : "removed");
-  return 0;
+// Installs or removes the D-Bus activation and interface files for the user.
+int Register(bool install, unsigned instance) {
+  const RegistrationResult result =
+      install ? RegisterAutomation(ExecutablePath(), instance) : UnregisterAutomation(instance);
+  std::fputs(result.report.c_str(), result.exitCode == 0 ? stdout : stderr);
+  return result.exitCode;
 }
 
 // Stores the template configuration in the user's key store.
@@ -39,12 +41,12 @@ int InitialiseConfiguration(const StartupOptions& options, const std::string& pr
 int RunExitSwitch(const StartupOptions& options, const std::string& programFolder) {
   switch (options.exitSwitch) {
     case ExitSwitch::kRegServer:
-      return RegisterAutomation(true);
+      return Register(true, options.instance);
     case ExitSwitch::kUnregServer:
     case ExitSwitch::kUnreg:
-      return RegisterAutomation(false);
+      return Register(false, options.instance);
     case ExitSwitch::kInit: {
-      const int registered = RegisterAutomation(true);
+      const int registered = Register(true, options.instance);
       InitialiseConfiguration(options, programFolder);
       return registered;
     }

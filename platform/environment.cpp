@@ -44,6 +44,11 @@ std::string ConfigHome() {
   return HomeDir() + "/.config";
 }
 
+std::string DataHome() {
+  if (auto v = EnvNonEmpty("XDG_DATA_HOME")) return *v;
+  return HomeDir() + "/.local/share";
+}
+
 std::string ServiceHome() {
   if (auto v = EnvNonEmpty("QMDRIVER_SERVICE_HOME")) return *v;
   return "/var/lib/qmdriver";

@@ -17,6 +17,10 @@ std::optional<std::string> LookupVariable(std::string_view name);
 // $XDG_CONFIG_HOME, or ~/.config.
 std::string ConfigHome();
 
+// $XDG_DATA_HOME, or ~/.local/share: where user-installed data files go (D-Bus
+// service and interface files).
+std::string DataHome();
+
 // The service account's application-data folder: /var/lib/qmdriver, or
 // $QMDRIVER_SERVICE_HOME when set (tests and packagers redirect it).
 std::string ServiceHome();

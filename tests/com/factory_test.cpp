@@ -44,5 +44,31 @@ except dbus.DBusException as e:
   EXPECT_EQ(driver.WaitExit(20s), 0);
 }
 
+TEST(AutomationRegistration, RegServerInstallsActivationAndInterfaceFilesAndUnregServerRemovesThem) {
+  test::DriverSandbox box;
+  const std::string dbus = box.Home() + "/.local/share/dbus-1";
+  for (const char* instance : {"-inst2", "-inst0"}) {
+    test::DriverProcess reg(box, {instance, "-RegServer"});  // the switch ends the command line
+    EXPECT_EQ(reg.WaitExit(20s), 0);
+  }
+  EXPECT_EQ(test::ReadFile(dbus + "/services/org.quillmoor.GSM.Instance2.service"),
+            "[D-BUS Service]\nName=org.quillmoor.GSM.Instance2\nExec=" + std::string(QM_QMDRIVER_PATH) +
+                " -noicon -inst2\n");
+  EXPECT_NE(test::ReadFile(dbus + "/services/org.quillmoor.GSM.service").find("Name=org.quillmoor.GSM\n"),
+            std::string::npos);
+  EXPECT_NE(test::ReadFile(dbus + "/interfaces/org.quillmoor.GSM.ISMSDriver.xml")
+                .find("<method name=\"SendAT\">"),
+            std::string::npos);
+  // The interface files stay while another instance is registered.
+  test::DriverProcess unreg(box, {"-UnregServer"});
+  EXPECT_EQ(unreg.WaitExit(20s), 0);
+  EXPECT_FALSE(test::FileExists(dbus + "/services/org.quillmoor.GSM.service"));
+  EXPECT_TRUE(test::FileExists(dbus + "/interfaces/org.quillmoor.GSM.ISMSMemory.xml"));
+  test::DriverProcess last(box, {"-inst2", "-unreg"});
+  EXPECT_EQ(last.WaitExit(20s), 0);
+  EXPECT_FALSE(test::FileExists(dbus + "/services/org.quillmoor.GSM.Instance2.service"));
+  EXPECT_FALSE(test::FileExists(dbus + "/interfaces/org.quillmoor.GSM.ISMSMemory.xml"));
+}
+
 }  // namespace
 }  // namespace qm
