@@ -250,9 +250,13 @@ int Driver::Run() {
   commandThread_ = std::make_unique<CServiceThread>(commands_, *gateway_);
   automation_ = std::make_unique<AutomationServer>(AutomationContext{
       config_, *log_, tables_, commands_, *transport_, *sender_, counters_, *handlers_, gateway_->UssdWaiters(),
-      [this] { return SaveConfiguration(config_, locations_); }});
+      [this] { return SaveConfiguration(config_, locations_); }, gateway_->Snapshot(),
+      [this](int seconds) { frame_->SetPollingTimer(seconds); }, gateway_->MemoryReads()});
   handlerEvents_->SetStatusFollower(
       [this](int32_t id, MessageStatus status) { automation_->StatusChanged(id, status); });
+  gateway_->SetUssdFollower([this](const std::string& text, uint32_t code, const std::string& recipient) {
+    automation_->UssdReplied(text, code, recipient);
+  });
 
   if (tray && config_.GetString("modem.port").empty()) {
     const PortWizardResult wizard = RunPortWizard(

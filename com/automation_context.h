@@ -17,9 +17,11 @@ namespace qm {
 class ConfigStore;
 class Logger;
 class AsyncSerialComm;
+class AutomationReader;
 class ModemSender;
 class DriverCounters;
 class HandlerList;
+class SharedModemSnapshot;
 class USSDSyncObserverQueue;
 struct TableSet;
 
@@ -34,6 +36,9 @@ struct AutomationContext {
   HandlerList& handlers;         // automation subscribers join the configured handlers
   USSDSyncObserverQueue& ussdWaiters;
   std::function<bool()> saveConfiguration;
+  const SharedModemSnapshot& modem;                  // as the command thread last left it
+  std::function<void(int seconds)> setPollingTimer;  // the frame's polling timer (0: off)
+  AutomationReader& memoryReads;                     // listing and clearing the modem memory for SMSMemory
 };
 
 }  // namespace qm

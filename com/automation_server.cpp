@@ -11,6 +11,7 @@
 #include "com/automation_services.h"
 #include "com/object_registry.h"
 #include "com/status_observers.h"
+#include "com/sync_waits.h"
 
 namespace qm {
 namespace {
@@ -85,6 +86,7 @@ struct AutomationServer::Bus {
   std::unique_ptr<sdbus::IConnection> connection;
   ObjectRegistry registry;
   StatusObservers observers;
+  SyncWaits syncWaits;
   std::unique_ptr<AutomationServices> services;
   std::unique_ptr<Factory> factory;
   std::unique_ptr<sdbus::IProxy> busWatch;  // NameOwnerChanged: clients that leave
@@ -101,7 +103,7 @@ std::string AutomationServer::Start(bool systemBus, unsigned instance) {
   try {
     bus->connection = systemBus ? sdbus::createSystemBusConnection(name) : sdbus::createSessionBusConnection(name);
     bus->services = std::make_unique<AutomationServices>(
-        AutomationServices{*bus->connection, context_, bus->registry, bus->observers});
+        AutomationServices{*bus->connection, context_, bus->registry, bus->observers, bus->syncWaits});
     bus->factory = std::make_unique<Factory>(*bus->connection, *bus->services);
     bus->busWatch = sdbus::createProxy(*bus->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
     Bus* raw = bus.get();
@@ -110,6 +112,7 @@ std::string AutomationServer::Start(bool systemBus, unsigned instance) {
         .call([raw](const std::string& client, const std::string& /*oldOwner*/, const std::string& newOwner) {
           // A unique name that loses its owner is a client gone for good.
           if (!client.empty() && client[0] == ':' && newOwner.empty()) {
+            raw->syncWaits.DropCallsOf(client);
             raw->registry.ReleaseAllOf(client);
           }
         });
@@ -128,6 +131,8 @@ std::string AutomationServer::Start(bool systemBus, unsigned instance) {
 
 void AutomationServer::Stop() {
   if (!bus_) return;
+  // Calls still waiting are answered while the bus is still served.
+  bus_->syncWaits.Stop();
   bus_->connection->leaveEventLoop();
   bus_->busWatch.reset();
   bus_->factory.reset();

@@ -12,12 +12,14 @@
 namespace qm {
 
 class StatusObservers;
+class SyncWaits;
 
 struct AutomationServices {
   sdbus::IConnection& connection;
   AutomationContext& driver;
   ObjectRegistry& registry;
   StatusObservers& observers;  // SendAndTrace and SendWithReply observers
+  SyncWaits& syncWaits;        // the calls that reply once something happened (SendSync, ReadSync)
 };
 
 // The makers of the five classes, each in its class's file.

@@ -2,6 +2,8 @@
 
 #include "com/automation_errors.h"
 
+#include <vector>
+
 namespace qm {
 
 const char* ClassName(AutomationClass cls) {
@@ -45,10 +47,13 @@ void ObjectRegistry::Release(const std::string& path, const std::string& owner) 
 
 void ObjectRegistry::ReleaseAllOf(const std::string& owner) {
   std::lock_guard lock(mutex_);
-  for (auto at = objects_.begin(); at != objects_.end();) {
-    const auto next = std::next(at);
-    if (at->second.owner == owner) Destroy(at);
-    at = next;
+  // Paths first: an object that goes may take others with it.
+  std::vector<std::string> paths;
+  for (const auto& [path, entry] : objects_) {
+    if (entry.owner == owner) paths.push_back(path);
+  }
+  for (const std::string& path : paths) {
+    if (const auto at = objects_.find(path); at != objects_.end()) Destroy(at);
   }
 }
 

@@ -23,7 +23,7 @@ enum DriverCommandCode : uint32_t {
   CMD_MODEM_EVENT = 0x403,     // a modem reply event; result 1 = success/information, 0 = failure
   CMD_SEND_RESULT = 0x404,     // the message the worker is done with; result = SendOutcome
   CMD_LISTED_MESSAGE = 0x405,  // a message read by a memory listing
-  CMD_READ_DONE = 0x406,       // end of a listing; optional error text
+  CMD_READ_DONE = 0x406,       // end of a listing; result = the step it ended in; optional error text
   CMD_SOURCE_MESSAGE = 0x408,  // a message from a source, to be sent
   CMD_CONNECT = 0x409,         // connect the modem
   // The driver's own codes, past the ones other components know: whatever
@@ -33,6 +33,8 @@ enum DriverCommandCode : uint32_t {
   CMD_TIMER = 0x40B,           // a timer fired; result = the TimerId
   CMD_STORED_NOTICE = 0x40C,   // "+CMTI:"/"+CDSI:": text = the memory, result = the index
   CMD_LISTING_DRAINED = 0x40D, // every line of a finished listing has been read
+  CMD_READ_MEMORY = 0x40E,     // the automation reader asks for a listing; result = its ticket
+  CMD_DELETE_STORED = 0x40F,   // delete a listed message's locations (payload), or everything (none)
 };
 
 // The `result` of a CMD_MODEM_EVENT that is a line the modem sent on its own

@@ -24,6 +24,7 @@ Gateway::Gateway(const GatewayContext& context)
       incoming_(context, modem_, listing_, reports_),
       outcomes_(context, outbox_),
       pipeline_(context.config, context.log, context.sender, events_, capabilities_),
+      automationReader_(context, modem_, listing_, snapshot_),
       reader_(context) {
   context_.sender.SetMessageHandler(
       [this](std::unique_ptr<SMSMessage> message, std::stop_token stop) { pipeline_.Send(std::move(message), stop); });
@@ -61,8 +62,13 @@ void Gateway::Execute(DriverCommand command) {
       if (auto message = command.TakeMessage()) incoming_.OnListedMessage(std::move(message));
       break;
     case CMD_READ_DONE:
-      // The automation memory reader that waits for this is not part of
-      // this build; the text is freed with the command.
+      automationReader_.OnReadDone(command.result, command.Text());
+      break;
+    case CMD_READ_MEMORY:
+      automationReader_.OnRequest(static_cast<AutomationReader::Ticket>(command.result));
+      break;
+    case CMD_DELETE_STORED:
+      automationReader_.OnDelete(command);
       break;
     case CMD_SOURCE_MESSAGE:
       if (auto message = command.TakeMessage()) {
@@ -88,6 +94,7 @@ void Gateway::Execute(DriverCommand command) {
     default:
       break;  // unknown codes are dropped with their payload
   }
+  PublishSnapshot();
 }
 
 void Gateway::OnTimer(uint32_t id) {
@@ -147,6 +154,11 @@ void Gateway::ReadWaitingNotices() {
   if (!modem_.IsReady()) return;
   auto waiting = std::exchange(waitingNotices_, {});
   for (auto& [storage, index] : waiting) OnStoredNotice(std::move(storage), index);
+}
+
+void Gateway::PublishSnapshot() {
+  snapshot_.Publish(ModemSnapshot{modem_.Model(), modem_.SignalStrength(), modem_.Features(), modem_.Failures(),
+                                  modem_.IsReady(), listing_.Running()});
 }
 
 void Gateway::DrainAtExit() {

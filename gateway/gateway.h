@@ -18,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "gateway/automation_reader.h"
 #include "gateway/command_queue_sink.h"
 #include "gateway/driver_command.h"
 #include "gateway/gateway_context.h"
@@ -26,6 +27,7 @@
 #include "gateway/memory_listing.h"
 #include "gateway/memory_reader.h"
 #include "gateway/modem_capabilities.h"
+#include "gateway/modem_snapshot.h"
 #include "gateway/modem_session.h"
 #include "gateway/outbox.h"
 #include "gateway/send_outcomes.h"
@@ -59,9 +61,16 @@ class Gateway {
   void StartReader() { reader_.Start(); }
   void StopReader() { reader_.Stop(); }
   USSDSyncObserverQueue& UssdWaiters() { return ussdWaiters_; }
+  // Who hears USSD replies besides their waiters; set before the command
+  // thread starts.
+  void SetUssdFollower(ModemSession::UssdFollower follower) { session_.SetUssdFollower(std::move(follower)); }
   const ModemInfo& Modem() const { return modem_; }
   const MemoryListing& Listing() const { return listing_; }
   const SendOutcomes& Outcomes() const { return outcomes_; }
+  // The modem state as of the last executed command, for any thread.
+  const SharedModemSnapshot& Snapshot() const { return snapshot_; }
+  // The automation memory reader's way to the modem memory, for any thread.
+  AutomationReader& MemoryReads() { return automationReader_; }
 
  private:
   void OnTimer(uint32_t id);
@@ -69,6 +78,7 @@ class Gateway {
   // it is not the current one; kept until the modem is ready.
   void OnStoredNotice(std::string storage, int index);
   void ReadWaitingNotices();
+  void PublishSnapshot();
 
   GatewayContext context_;
   CommandQueueSink events_;
@@ -83,6 +93,8 @@ class Gateway {
   SendOutcomes outcomes_;
   SendingPipeline pipeline_;
   std::deque<std::pair<std::string, int>> waitingNotices_;  // memory, location
+  SharedModemSnapshot snapshot_;
+  AutomationReader automationReader_;
   MemoryReader reader_;  // last: stopped before what it posts to goes away
 };
 

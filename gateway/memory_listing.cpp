@@ -23,9 +23,8 @@ struct ListingTransition {
   ListingAction action;
 };
 constexpr ListingTransition kOnOk[] = {
-    {ListingStep::kReaderSelectingMemory, ListingStep::kReaderMemorySelected, ListingAction::kNone},
+    {ListingStep::kReaderSelectingMemory, ListingStep::kReaderListing, ListingAction::kQueueListing},
     {ListingStep::kPollingSelectingMemory, ListingStep::kPollingStarted, ListingAction::kNone},
-    {ListingStep::kReaderMemorySelected, ListingStep::kReaderListing, ListingAction::kQueueListing},
     {ListingStep::kPollingStarted, ListingStep::kPollingListing, ListingAction::kQueueListing},
     {ListingStep::kReaderListing, ListingStep::kIdle, ListingAction::kReaderDone},
     {ListingStep::kPollingListing, ListingStep::kPollingDone, ListingAction::kPollingDone},
@@ -64,6 +63,20 @@ void MemoryListing::StartPolling() {
     return;
   }
   context_.sender.Push(std::move(listing));
+}
+
+void MemoryListing::StartReading(const std::string& memory) {
+  if (Running()) return;
+  listed_.clear();  // what an earlier listing left is not this reader's
+  if (!memory.empty() && !EqualsIgnoreCase(modem_.Memory(0), memory)) {
+    // Listed only once the selection is answered: an error ends the read.
+    context_.sender.Push(std::make_unique<ATCommandMessage>("AT+CPMS=\"" + memory + "\"\r\n"));
+    selecting_ = memory;
+    step_ = ListingStep::kReaderSelectingMemory;
+    return;
+  }
+  step_ = ListingStep::kReaderListing;
+  QueueListing();
 }
 
 void MemoryListing::OnReply(const AsyncEvent& event, bool success) {
@@ -110,7 +123,7 @@ void MemoryListing::OnDrained(ListingAction action) {
   draining_ = false;
   if (action == ListingAction::kReaderDone && step_ == ListingStep::kReaderListing) {
     step_ = ListingStep::kIdle;
-    context_.commands.Push(DriverCommand(CMD_READ_DONE));
+    context_.commands.Push(DriverCommand(CMD_READ_DONE, static_cast<int32_t>(ListingStep::kReaderListing)));
   } else if (action == ListingAction::kPollingDone && step_ == ListingStep::kPollingListing) {
     step_ = ListingStep::kPollingDone;
     if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll)
@@ -127,6 +140,7 @@ void MemoryListing::QueueListing() {
     step_ = ListingStep::kIdle;
   } else if (ListingCommandQueued()) {
     context_.log.Write(LogLevel::kWarning, kAlreadyQueued);
+    if (IsReaderListing(step_)) PostReadFailed();  // the reader waits for its end
     step_ = ListingStep::kIdle;
   } else {
     context_.sender.Push(std::move(command));
@@ -174,7 +188,9 @@ bool MemoryListing::ListingCommandQueued() const {
 }
 
 void MemoryListing::PostReadFailed() {
-  context_.commands.Push(DriverCommand(CMD_READ_DONE, 0, std::string("Can't read modem memory")));
+  // The step tells a failed polling round from the automation reader's.
+  context_.commands.Push(
+      DriverCommand(CMD_READ_DONE, static_cast<int32_t>(step_), std::string("Can't read modem memory")));
 }
 
 }  // namespace qm

@@ -28,7 +28,7 @@ class ModemInfo;
 enum class ListingStep : int {
   kIdle = 0,
   kReaderSelectingMemory = 1,   // the automation reader's storage selection is queued
-  kReaderMemorySelected = 2,    // ... and answered: the listing is queued next
+  kReaderMemorySelected = 2,    // (not entered: the listing is queued once the selection is answered)
   kReaderListing = 4,           // the automation reader's AT+CMGL runs
   kPollingDone = 8,             // a polling round is complete until TIMER_POLL_DONE
   kPollingSelectingMemory = 9,  // polling: the storage selection is queued
@@ -37,6 +37,7 @@ enum class ListingStep : int {
 };
 
 inline bool IsPolling(ListingStep step) { return (static_cast<int>(step) & 8) != 0; }
+inline bool IsReaderListing(ListingStep step) { return step != ListingStep::kIdle && !IsPolling(step); }
 
 // What a completed step leads to (the result of CMD_LISTING_DRAINED).
 enum class ListingAction : int {
@@ -58,6 +59,11 @@ class MemoryListing {
   // TIMER_POLL: starts a polling listing when none runs, the read mode is
   // polling and the link is ready or busy.
   void StartPolling();
+  // The automation reader's listing of every message in `memory` (the
+  // current one when empty), selected first when the modem reads another;
+  // only when no listing runs. Its end is a CMD_READ_DONE whose result is
+  // the step it ended in.
+  void StartReading(const std::string& memory);
   // A reply of a command while a listing runs.
   void OnReply(const AsyncEvent& event, bool success);
   // CMD_LISTING_DRAINED: every entry of the finished listing has been

@@ -152,6 +152,7 @@ void ModemSession::OnUssdReply(const AsyncEvent& event) {
   // A network that ends the session (result 2) may still send the real
   // answer after its release text.
   ussdWaiters_.Deliver(text, reply->result != 2);
+  if (ussdFollower_) ussdFollower_(text, static_cast<uint32_t>(reply->result), {});
 }
 
 void ModemSession::ResetModem() {

@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "gateway/gateway_context.h"
 #include "gateway/request_completion.h"
@@ -46,6 +48,12 @@ class ModemSession {
   // CMD_MODEM_EVENT with kUnsolicitedLine: a line the modem sent on its own.
   void OnUnsolicitedLine(const AsyncEvent& event);
 
+  // Who hears each USSD reply besides its waiter (the automation clients):
+  // the decoded text, the network's result code and the recipient ("": the
+  // modem does not name one). Set before the command thread starts.
+  using UssdFollower = std::function<void(const std::string& text, uint32_t code, const std::string& recipient)>;
+  void SetUssdFollower(UssdFollower follower) { ussdFollower_ = std::move(follower); }
+
   // TIMER_RESET: the configured reset commands, then (with
   // "modem.reset.reconnect") a reconnection after "modem.reset.sleep" ms.
   void ResetModem();
@@ -77,6 +85,7 @@ class ModemSession {
   Outbox& outbox_;
   ModemCapabilities& capabilities_;
   USSDSyncObserverQueue& ussdWaiters_;
+  UssdFollower ussdFollower_;
   bool connecting_ = false;  // the initialisation sequence runs
   bool outage_ = false;      // reconnecting after the link was lost
   std::string lastFailure_;  // the last connect failure shown

@@ -8,7 +8,7 @@ PACKAGES=(
   libxml2-dev libcurl4-openssl-dev libssl-dev libfmt-dev
   libsdbus-c++-dev libsdbus-c++-bin libsystemd-dev
   dbus dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi
-  libmariadb-dev mariadb-server mariadb-client socat
+  libmariadb-dev mariadb-server mariadb-client socat nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
 )
 

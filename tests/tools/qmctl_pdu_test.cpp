@@ -98,6 +98,14 @@ TEST(QmctlPduDecode, OneJsonObjectOrErrorPerPdu) {
                 report + report +
                 "{\"error\":\"cannot read TP-OA\"}\n{\"error\":\"not hexadecimal\"}\n"
                 "{\"error\":\"odd number of hexadecimal digits\"}\n");
+
+  // Control characters as \u00XX with upper-case digits and DEL escaped, as
+  // scripts have always seen them; a lone surrogate becomes U+FFFD.
+  Result controls = Qmctl({"pdu", "decode", "00040A9144214365870008315020413000000A 0041001B007F001FD800"});
+  EXPECT_EQ(controls.status, 0);
+  EXPECT_TRUE(controls.out.starts_with(
+      "{\"kind\":\"sms\",\"from\":\"4412345678\",\"text\":\"A\\u001B\\u007F\\u001F\xEF\xBF\xBD\",\"coding\":8,"))
+      << controls.out;
 }
 
 TEST(QmctlPduDecode, AssemblesFromStandardInputOrRefuses) {

@@ -11,7 +11,7 @@
 #include "sms/pdu_encoder.h"
 #include "sms/pdu_inspect.h"
 #include "sms/pdu_settings.h"
-#include "tools/qmctl/json_writer.h"
+#include "tools/qmctl/json_text.h"
 
 namespace qm {
 namespace {
@@ -206,32 +206,25 @@ void ReadLines(std::FILE* in, std::vector<Input>& inputs) {
   flush();
 }
 
-void AddFields(JsonObjectWriter& json, const DecodedPdu& pdu, int part) {
-  json.Add("coding", pdu.coding);
-  json.Add("time", pdu.time);
-  json.Add("reference", pdu.reference);
-  json.Add("total", pdu.total);
-  json.Add("part", part);
-  json.Add("ported", pdu.ported);
-  json.Add("message_reference", pdu.messageReference);
-  json.Add("status", pdu.status);
-  json.Add("discharge_time", pdu.dischargeTime);
+void AddFields(Json& json, const DecodedPdu& pdu, int part) {
+  json["coding"] = pdu.coding;
+  json["time"] = pdu.time;
+  json["reference"] = pdu.reference;
+  json["total"] = pdu.total;
+  json["part"] = part;
+  json["ported"] = pdu.ported;
+  json["message_reference"] = pdu.messageReference;
+  json["status"] = pdu.status;
+  json["discharge_time"] = pdu.dischargeTime;
 }
 
 std::string PduJson(const DecodedPdu& pdu) {
-  JsonObjectWriter json;
-  json.Add("kind", pdu.kind == kKindStatusReport ? "sr" : "sms");
-  json.Add("from", pdu.from);
-  json.Add("text", pdu.text);
+  Json json = {{"kind", pdu.kind == kKindStatusReport ? "sr" : "sms"}, {"from", pdu.from}, {"text", pdu.text}};
   AddFields(json, pdu, pdu.part);
-  return json.Finish();
+  return JsonLine(json);
 }
 
-std::string ErrorJson(std::string_view error) {
-  JsonObjectWriter json;
-  json.Add("error", error);
-  return json.Finish();
-}
+std::string ErrorJson(std::string_view error) { return JsonLine(Json{{"error", error}}); }
 
 int Decode(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err) {
   bool assemble = false;
@@ -280,13 +273,10 @@ int Decode(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, 
     std::fprintf(out, "%s\n", ErrorJson("the PDUs do not form a message").c_str());
     return 1;
   }
-  JsonObjectWriter json;
-  json.Add("kind", message->KindName());
-  json.Add("from", message->from);
-  json.Add("text", message->body);
-  if (message->Kind() == kKindPush) json.Add("url", message->Url());
+  Json json = {{"kind", message->KindName()}, {"from", message->from}, {"text", message->body}};
+  if (message->Kind() == kKindPush) json["url"] = message->Url();
   AddFields(json, decoded.front(), 0);
-  std::fprintf(out, "%s\n", json.Finish().c_str());
+  std::fprintf(out, "%s\n", JsonLine(json).c_str());
   return 0;
 }
 
