@@ -149,9 +149,10 @@ void ModemSession::OnUssdReply(const AsyncEvent& event) {
                                            capabilities_.ussdRequestPacked.load());
   context_.log.Write(LogLevel::kDetail, "Got reply to USSD command: " + text);
   context_.notices.ShowBalloon("Got reply to USSD command", text);
-  // A network that ends the session (result 2) may still send the real
-  // answer after its release text.
-  ussdWaiters_.Deliver(text, reply->result != 2);
+  // Every reply with a text answers the request: networks commonly end the
+  // session (result 2) in the very line that carries the answer, and a
+  // caller of SendSync should not wait out its time-out for it.
+  ussdWaiters_.Deliver(text, true);
   if (ussdFollower_) ussdFollower_(text, static_cast<uint32_t>(reply->result), {});
 }
 

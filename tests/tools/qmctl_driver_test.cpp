@@ -201,8 +201,6 @@ TEST_F(QmctlOnEmulator, StatusConfigAndUssd) {
   EXPECT_EQ(all.status, 0) << all.err;
   EXPECT_NE(all.out.find("PortName = Emulator\n"), std::string::npos) << all.out;
 
-  // The emulator's reply ends the session ("+CUSD: 2"), which the driver
-  // holds back until shortly before the time-out in case a final one follows.
   const Result ussd = RunQmctl({"ussd", "*100#", "--timeout", "8"});
   EXPECT_EQ(ussd.status, 0) << ussd.err;
   EXPECT_EQ(ussd.out, "Your current balance is $ 22.10\n");
