@@ -58,8 +58,15 @@ void ObjectRegistry::ReleaseAllOf(const std::string& owner) {
 }
 
 void ObjectRegistry::ReleaseAll() {
-  std::lock_guard lock(mutex_);
-  while (!objects_.empty()) Destroy(objects_.begin());
+  // Taken out under the lock, destroyed after it: destroying an object takes
+  // the bus library's lock, which must never be taken inside ours.
+  std::map<std::string, Entry> all;
+  {
+    std::lock_guard lock(mutex_);
+    all.swap(objects_);
+    perOwner_.clear();
+  }
+  for (auto& [path, entry] : all) entry.object->Retire();
 }
 
 std::string ObjectRegistry::OwnerOf(const std::string& path) const {

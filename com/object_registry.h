@@ -7,7 +7,11 @@
 // holds the registry's lock while the object is used, so an object is never
 // destroyed under a caller's feet.
 //
-// Threads: any. Objects are created and destroyed with the lock held; an
+// Threads: any. Create, Release and ReleaseAllOf run on the bus thread
+// (inside the bus library's lock, which they take again to register or
+// unregister an object), ReleaseAll once the bus thread has stopped. Code on
+// any other thread must never call into the bus library while it holds the
+// registry's lock (With): that order would deadlock against a handler. An
 // object's code must not call Create, Release or ReleaseAllOf.
 #pragma once
 

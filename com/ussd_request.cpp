@@ -18,16 +18,11 @@ namespace {
 
 std::atomic<uint32_t> g_ussdSequence{0};
 
-// Time the housekeeping needs to notice an expired waiter (it runs each
-// second and the waiter's clock counts whole seconds), with room to spare.
-constexpr uint32_t kHandOverSeconds = 3;
-
 // One SendSync waiting for the reply to its request number.
 struct ReplyWait {
   USSDSyncObserverQueue& waiters;
   uint32_t number = 0;
   uint32_t timeoutSeconds = 0;
-  uint32_t waiterSeconds = 0;
   std::chrono::steady_clock::time_point start;
 
   Polled<std::string> operator()() const {
@@ -35,9 +30,9 @@ struct ReplyWait {
     const auto waited = std::chrono::steady_clock::now() - start;
     if (polled.finished) {
       if (polled.state == UssdWaitState::kReplied) return std::move(polled.reply);
-      // A waiter gone once its time is up ran out of the caller's time
-      // without an answer.
-      if (waited >= std::chrono::seconds(waiterSeconds)) return Failure(kTextTimeout);
+      // The housekeeping drops a waiter whose time is up: that is the
+      // caller's time running out, whichever of the two notices it first.
+      if (waited >= std::chrono::seconds(timeoutSeconds)) return Failure(kTextTimeout);
       return Failure(kTextUssdError);
     }
     if (waited > std::chrono::seconds(timeoutSeconds)) return Failure(kTextTimeout);
@@ -48,10 +43,6 @@ struct ReplyWait {
 }  // namespace
 
 uint32_t NextUssdSequenceNumber() { return g_ussdSequence.fetch_add(1) + 1; }
-
-uint32_t UssdWaiterSeconds(uint32_t timeoutSeconds) {
-  return timeoutSeconds >= 2 * kHandOverSeconds ? timeoutSeconds - kHandOverSeconds : timeoutSeconds;
-}
 
 CUSSDRequest::CUSSDRequest(AutomationServices& services, const std::string& path)
     : AdaptorInterfaces(services.connection, path), services_(services) {
@@ -85,19 +76,17 @@ void CUSSDRequest::SendWithReply(const sdbus::ObjectPath& observer) {
 void CUSSDRequest::SendSync(sdbus::Result<std::string>&& result, uint32_t nTimeout) {
   const auto start = std::chrono::steady_clock::now();
   const uint32_t number = NextUssdSequenceNumber();
-  const uint32_t waiterSeconds = UssdWaiterSeconds(nTimeout);
   USSDSyncObserverQueue& waiters = services_.driver.ussdWaiters;
   try {
     Guarded([&] {
-      waiters.Add(number, static_cast<int>(std::min<uint32_t>(waiterSeconds, INT32_MAX)));
+      waiters.Add(number, static_cast<int>(std::min<uint32_t>(nTimeout, INT32_MAX)));
       Post();
     });
   } catch (const sdbus::Error& error) {
     result.returnError(error);
     return;
   }
-  services_.syncWaits.Wait<std::string>(Caller(), std::move(result),
-                                        ReplyWait{waiters, number, nTimeout, waiterSeconds, start});
+  services_.syncWaits.Wait<std::string>(Caller(), std::move(result), ReplyWait{waiters, number, nTimeout, start});
 }
 
 std::unique_ptr<AutomationObject> MakeUSSDRequest(AutomationServices& services, const std::string& path) {

@@ -22,13 +22,6 @@ namespace qm {
 // The next number of the process-wide USSD request sequence (from 1).
 uint32_t NextUssdSequenceNumber();
 
-// How long the waiter of a SendSync with `timeoutSeconds` lives. A network
-// that ends the session with its answer (result 2) has it held back until
-// the waiter's time is up, in case a real answer follows; the waiter ends
-// a few seconds before the caller's time, so that the held answer still
-// reaches the caller. Short time-outs keep the whole time for a final answer.
-uint32_t UssdWaiterSeconds(uint32_t timeoutSeconds);
-
 class CUSSDRequest final
     : public AutomationObject,
       public sdbus::AdaptorInterfaces<org::quillmoor::GSM::IUSSDRequest_adaptor, sdbus::Properties_adaptor> {
