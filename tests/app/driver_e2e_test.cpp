@@ -118,7 +118,8 @@ TEST(DriverEndToEnd, ReceiveAndSendHandlersRunWithTheMessagesValues) {
                      {"inbox.discard_handled", "0"}});
   std::filesystem::create_directories(box.UserFile(""));
   test::WriteFile(box.UserFile("outbox.txt"),
-                  "00000002\t1700000000\t+4912345\tsms\t1\tSEND 4915112345 $(touch${IFS}pwned);\"y\"|'x'\t\t1\t0\t78\t0\t\t0\t\r\n");
+                  "00000002\t1700000000\t+4912345\tsms\t1\tSEND 4915112345 "
+                  "$(touch${IFS}pwned);\"y\"|'x'\t\t1\t0\t78\t0\t\t0\t\r\n");
   DriverProcess driver(box, {"-noicon"});
   ASSERT_TRUE(WaitForFileContaining(work.File("sent.txt"), "\n")) << ReadFile(box.UserFile("qmdriver.log"));
   ASSERT_TRUE(WaitForFileContaining(work.File("received.txt"), "\n")) << ReadFile(box.UserFile("qmdriver.log"));
@@ -130,7 +131,9 @@ TEST(DriverEndToEnd, ReceiveAndSendHandlersRunWithTheMessagesValues) {
   // The text reaches the script as data; its quotes are doubled as handler scripts expect.
   EXPECT_FALSE(test::FileExists(work.File("pwned")));
   // Handled, and kept all the same (the table escapes its quotes).
-  EXPECT_NE(ReadFile(box.UserFile("inbox.txt")).find("\tsms\t$(touch${IFS}pwned);%22y%22|'x'\t\t1\t"), std::string::npos) << ReadFile(box.UserFile("inbox.txt"));
+  EXPECT_NE(ReadFile(box.UserFile("inbox.txt")).find("\tsms\t$(touch${IFS}pwned);%22y%22|'x'\t\t1\t"),
+            std::string::npos)
+      << ReadFile(box.UserFile("inbox.txt"));
   const std::string log = ReadFile(box.UserFile("qmdriver.log"));
   EXPECT_NE(log.find("Handler output: "), std::string::npos) << log;
   EXPECT_EQ(log.find("Handler failed"), std::string::npos) << log;
@@ -157,10 +160,14 @@ TEST(DriverEndToEnd, FileSourceDocumentsAreSentAndReportedAgain) {
   DriverProcess driver(box, {"-noicon"});
   ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"));
   const std::string longText(200, 'a');
-  test::WriteFile(spool, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<messages>\n"
-                         "  <message msisdn=\"+4917011111\" custom=\"long\">" + longText + "</message>\n"
-                         "  <message msisdn=\"+4917022222\" custom=\"ucs2\">\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82</message>\n"
-                         "  <message msisdn=\"+4917033333\" flash=\"1\" custom=\"flash\">now</message>\n</messages>\n");
+  test::WriteFile(spool,
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<messages>\n"
+                  "  <message msisdn=\"+4917011111\" custom=\"long\">" +
+                      longText +
+                      "</message>\n"
+                      "  <message msisdn=\"+4917022222\" "
+                      "custom=\"ucs2\">\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82</message>\n"
+                      "  <message msisdn=\"+4917033333\" flash=\"1\" custom=\"flash\">now</message>\n</messages>\n");
   ASSERT_TRUE(WaitForFileContaining(work.File("outcomes.txt"), "flash sent")) << ReadFile(box.UserFile("qmdriver.log"));
   ASSERT_TRUE(WaitForFileContaining(work.File("outcomes.txt"), "ucs2 sent"));
   ASSERT_TRUE(WaitForFileContaining(work.File("outcomes.txt"), "long sent"));
@@ -177,7 +184,8 @@ TEST(DriverEndToEnd, FileSourceDocumentsAreSentAndReportedAgain) {
 
   const std::string sent = ReadFile(box.UserFile("sent.txt"));
   EXPECT_NE(sent.find("\t+4917011111\tsms\t2\t" + longText + "\t"), std::string::npos) << sent;
-  EXPECT_NE(sent.find("\t+4917022222\tsms\t1\t\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\t"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("\t+4917022222\tsms\t1\t\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\t"), std::string::npos)
+      << sent;
   EXPECT_NE(sent.find("\t+4917033333\tsms\t1\tnow\t\t1\t1\t"), std::string::npos) << sent;  // dstton 1, flags 1
   EXPECT_EQ(ReadFile(box.UserFile("outbox.txt")), "");
   EXPECT_NE(ReadFile(box.UserFile("qmdriver.log")).find("Source spool: msg 'now' to '+4917033333', url ''"),

@@ -90,15 +90,15 @@ TEST(DriverEndToEnd, ThreeInstancesShareOneMysqlQueueAndSendEachMessageOnce) {
       ConfigStore config;
       ASSERT_TRUE(config.LoadFromFile(box.ProgramFolder() + "/qmdriver.cfg"));
       for (const auto& [key, value] : std::map<std::string, std::string>{{"modem.emulation", "0"},
-                                                                          {"modem.port", modem->SlavePath()},
-                                                                          {"sources.0.type", "mysql"},
-                                                                          {"sources.0.name", "queue"},
-                                                                          {"sources.0.period", "1"},
-                                                                          {"sources.0.host", socket},
-                                                                          {"sources.0.base", name},
-                                                                          {"sources.0.user", name},
-                                                                          {"sources.0.password", "pw-" + name},
-                                                                          {"sources.0.query", query}}) {
+                                                                         {"modem.port", modem->SlavePath()},
+                                                                         {"sources.0.type", "mysql"},
+                                                                         {"sources.0.name", "queue"},
+                                                                         {"sources.0.period", "1"},
+                                                                         {"sources.0.host", socket},
+                                                                         {"sources.0.base", name},
+                                                                         {"sources.0.user", name},
+                                                                         {"sources.0.password", "pw-" + name},
+                                                                         {"sources.0.query", query}}) {
         config.SetString(key, value);
       }
       ASSERT_TRUE(config.SaveToRegistry(KeyRoot::kCurrentUser,

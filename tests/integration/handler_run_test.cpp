@@ -55,15 +55,17 @@ TEST(HandlerRun, CommandsGetStrangersTextsAsDataWhereverTheTemplatePutsThem) {
   ASSERT_TRUE(kHttpReady);
   TempDir dir;
   test::WriteFile(dir.File("keep"), "keep");
-  Handlers handlers(dir,
-                    "source.timeout=2\n"
-                    "handler.0.type=cmdline\nhandler.0.name=store\nhandler.0.log=1\nhandler.0.path=" + dir.path() +
-                        "\nhandler.0.cmd=printf '%s|%s|%s|%s|%s\\n' _FROM_ \"_BODY_\" '_CUSTOM_' x_TO_x _STATUS_ >> out\n"
-                        "handler.1.type=cmdline\nhandler.1.name=second\nhandler.1.log=1\nhandler.1.path=" + dir.path() +
-                        "\nhandler.1.cmd=echo _ID_ _INTERNALID_ >> ids\n");
-  const std::string hostile[] = {"$(touch pwned)", "`touch pwned`", ";touch pwned;", "a|touch pwned", "a&touch pwned&",
-                                 "\"; touch pwned; \"", "'; touch pwned; '", "$HOME ${PATH} *", "_BODY_ _FROM_",
-                                 "rm keep\r\ntouch pwned"};
+  Handlers handlers(
+      dir,
+      "source.timeout=2\n"
+      "handler.0.type=cmdline\nhandler.0.name=store\nhandler.0.log=1\nhandler.0.path=" +
+          dir.path() +
+          "\nhandler.0.cmd=printf '%s|%s|%s|%s|%s\\n' _FROM_ \"_BODY_\" '_CUSTOM_' x_TO_x _STATUS_ >> out\n"
+          "handler.1.type=cmdline\nhandler.1.name=second\nhandler.1.log=1\nhandler.1.path=" +
+          dir.path() + "\nhandler.1.cmd=echo _ID_ _INTERNALID_ >> ids\n");
+  const std::string hostile[] = {"$(touch pwned)", "`touch pwned`",         ";touch pwned;",     "a|touch pwned",
+                                 "a&touch pwned&", "\"; touch pwned; \"",   "'; touch pwned; '", "$HOME ${PATH} *",
+                                 "_BODY_ _FROM_",  "rm keep\r\ntouch pwned"};
   std::string expected;
   for (const std::string& text : hostile) {
     SMSMessage message(text, text, text, 4000000001u);
@@ -95,7 +97,8 @@ TEST(HandlerRun, CommandsThatHangFailOrCannotStartAreFailuresAndUnloggedOnesAreN
     Handlers handlers(dir, "source.timeout=1\nhandler.0.type=cmdline\nhandler.0.name=slow" + common +
                                "handler.0.cmd=sleep 30 & echo $! > child; sleep 30\n");
     const auto start = std::chrono::steady_clock::now();
-    const auto outcome = handlers.list.Dispatch(HandlerEvent::kReceive, SMSMessage("1", "2", "x"), HandlerStatus::kNone);
+    const auto outcome =
+        handlers.list.Dispatch(HandlerEvent::kReceive, SMSMessage("1", "2", "x"), HandlerStatus::kNone);
     EXPECT_GE(Since(start), 1s);
     EXPECT_LT(Since(start), 10s);
     EXPECT_EQ(outcome.failed, std::vector<std::string>{"slow"});
@@ -110,10 +113,11 @@ TEST(HandlerRun, CommandsThatHangFailOrCannotStartAreFailuresAndUnloggedOnesAreN
     }
     EXPECT_TRUE(!FileExists(proc + "/stat") || ReadFile(proc + "/stat").find(") Z") != std::string::npos);
   }
-  for (const std::string& broken : {std::string("handler.0.cmd=exit 3\n"),
-                                    "handler.0.cmd=true\nhandler.0.path=" + dir.File("missing") + "\n"}) {
+  for (const std::string& broken :
+       {std::string("handler.0.cmd=exit 3\n"), "handler.0.cmd=true\nhandler.0.path=" + dir.File("missing") + "\n"}) {
     Handlers handlers(dir, "source.timeout=5\nhandler.0.type=cmdline\nhandler.0.name=broken" + common + broken);
-    const auto outcome = handlers.list.Dispatch(HandlerEvent::kReceive, SMSMessage("1", "2", "x"), HandlerStatus::kNone);
+    const auto outcome =
+        handlers.list.Dispatch(HandlerEvent::kReceive, SMSMessage("1", "2", "x"), HandlerStatus::kNone);
     EXPECT_FALSE(outcome.handled) << broken;
     EXPECT_EQ(outcome.failed, std::vector<std::string>{"broken"}) << broken;
   }
@@ -139,11 +143,11 @@ TEST(HandlerRun, UrlHandlersRequestTheEncodedUrlOffTheCallersThreadWithinTheirBo
     return reply;
   });
   const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
-  Handlers handlers(dir,
-                    "handler.0.type=url\nhandler.0.name=hook\nhandler.0.event=1\nhandler.0.log=1\nhandler.0.url=" +
-                        base + "/hook?from=_FROM_&to=_TO_&text=_BODY_&id=_ID_&status=_STATUS_&c=_CUSTOM_\n"
-                        "handler.1.type=url\nhandler.1.name=gone\nhandler.1.event=1\nhandler.1.log=1\nhandler.1.url=" +
-                        base + "/missing/_TIMESTAMP_\n");
+  Handlers handlers(
+      dir, "handler.0.type=url\nhandler.0.name=hook\nhandler.0.event=1\nhandler.0.log=1\nhandler.0.url=" + base +
+               "/hook?from=_FROM_&to=_TO_&text=_BODY_&id=_ID_&status=_STATUS_&c=_CUSTOM_\n"
+               "handler.1.type=url\nhandler.1.name=gone\nhandler.1.event=1\nhandler.1.log=1\nhandler.1.url=" +
+               base + "/missing/_TIMESTAMP_\n");
   SMSMessage message("+4917011111", "+4917022222", "Hello world, 100%");
   message.reference = 9;
   message.timestamp = 1700000000;
@@ -169,9 +173,8 @@ TEST(HandlerRun, UrlHandlersRequestTheEncodedUrlOffTheCallersThreadWithinTheirBo
 
   // One worker held by a server that never answers, one request waiting: the
   // next is refused and said so; stopping the pool ends the held request.
-  Handlers bounded(dir,
-                   "handler.0.type=url\nhandler.0.name=stuck\nhandler.0.event=2\nhandler.0.url=" + base + "/silent\n",
-                   1, 1);
+  Handlers bounded(
+      dir, "handler.0.type=url\nhandler.0.name=stuck\nhandler.0.event=2\nhandler.0.url=" + base + "/silent\n", 1, 1);
   EXPECT_TRUE(bounded.list.Dispatch(HandlerEvent::kDelivery, message, HandlerStatus::kDelivered).handled);
   ASSERT_TRUE(server.WaitForRequests(3));
   EXPECT_TRUE(bounded.list.Dispatch(HandlerEvent::kDelivery, message, HandlerStatus::kDelivered).handled);

@@ -1,12 +1,12 @@
 // Sources fetching real documents: a spool file other processes write, a
 // command's output, a web server on 127.0.0.1, and the list that polls them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fcntl.h>
 #include <set>
 #include <string>
 #include <thread>
@@ -49,15 +49,18 @@ std::string Bodies(const WorkItems& items) {
 TEST(SourceList, LoadsPollsWhenDueAndSavesBack) {
   TempDir dir;
   test::WriteFile(dir.File("spool.xml"), "<message msisdn=\"+491\">from the file</message>");
-  Sources sources(dir, "source.timeout=10\nsources.0.type=file\nsources.0.name=spool\nsources.0.period=2\nsources.0.location=" +
-                           dir.File("spool.xml") +
-                           "\nsources.1.type=cmdline\nsources.1.name=script\nsources.1.period=1\nsources.1.inactive=1"
-                           "\nsources.1.cmd=echo '<ussd>*100#</ussd>'\n"
-                           "sources.2.type=cmdline\nsources.2.name=printer\nsources.2.period=3\nsources.2.path=" +
-                           dir.path() + "\nsources.2.cmd=cat doc\n"
-                           "sources.3.type=smtp\nsources.4.type=file\n");
-  test::WriteFile(dir.File("doc"), "<?xml version=\"1.0\"?><messages><ussd>*101#</ussd>"
-                                   "<message msisdn=\"+492\" url=\"http://wap\">push</message></messages>");
+  Sources sources(
+      dir, "source.timeout=10\nsources.0.type=file\nsources.0.name=spool\nsources.0.period=2\nsources.0.location=" +
+               dir.File("spool.xml") +
+               "\nsources.1.type=cmdline\nsources.1.name=script\nsources.1.period=1\nsources.1.inactive=1"
+               "\nsources.1.cmd=echo '<ussd>*100#</ussd>'\n"
+               "sources.2.type=cmdline\nsources.2.name=printer\nsources.2.period=3\nsources.2.path=" +
+               dir.path() +
+               "\nsources.2.cmd=cat doc\n"
+               "sources.3.type=smtp\nsources.4.type=file\n");
+  test::WriteFile(dir.File("doc"),
+                  "<?xml version=\"1.0\"?><messages><ussd>*101#</ussd>"
+                  "<message msisdn=\"+492\" url=\"http://wap\">push</message></messages>");
   ASSERT_EQ(sources.list.Size(), 3u);
   EXPECT_EQ(Bodies(sources.list.Poll(1)), "");  // the active one with period 1 is inactive
   EXPECT_EQ(Bodies(sources.list.Poll(2)), "sms:+491:from the file;");
@@ -89,18 +92,23 @@ TEST(SourceList, FailuresAreLoggedAndEndOnlyThatPoll) {
     return reply;
   });
   const std::string base = "http://127.0.0.1:" + std::to_string(server.Port());
-  Sources sources(dir, "source.timeout=1\n"
-                       "sources.0.type=file\nsources.0.name=missing\nsources.0.period=1\nsources.0.location=" +
-                           dir.File("absent.xml") +
-                           "\nsources.1.type=cmdline\nsources.1.name=slow\nsources.1.period=1\nsources.1.path=" +
-                           dir.path() + "\nsources.1.cmd=sleep 30 & echo $! > child; echo '<message msisdn=\"1\"/>'; "
-                           "sleep 30\n"
-                           "sources.2.type=url\nsources.2.name=web\nsources.2.period=1\nsources.2.log=1\n"
-                           "sources.2.location=" + base + "/queue?x=1\n"
-                           "sources.3.type=url\nsources.3.name=gone\nsources.3.period=1\nsources.3.location=" +
-                           base + "/gone\n"
-                           "sources.4.type=cmdline\nsources.4.name=garbage\nsources.4.period=1\n"
-                           "sources.4.cmd=printf '\\001<<&&<?xml <messages'\n");
+  Sources sources(
+      dir,
+      "source.timeout=1\n"
+      "sources.0.type=file\nsources.0.name=missing\nsources.0.period=1\nsources.0.location=" +
+          dir.File("absent.xml") +
+          "\nsources.1.type=cmdline\nsources.1.name=slow\nsources.1.period=1\nsources.1.path=" + dir.path() +
+          "\nsources.1.cmd=sleep 30 & echo $! > child; echo '<message msisdn=\"1\"/>'; "
+          "sleep 30\n"
+          "sources.2.type=url\nsources.2.name=web\nsources.2.period=1\nsources.2.log=1\n"
+          "sources.2.location=" +
+          base +
+          "/queue?x=1\n"
+          "sources.3.type=url\nsources.3.name=gone\nsources.3.period=1\nsources.3.location=" +
+          base +
+          "/gone\n"
+          "sources.4.type=cmdline\nsources.4.name=garbage\nsources.4.period=1\n"
+          "sources.4.cmd=printf '\\001<<&&<?xml <messages'\n");
   const auto start = std::chrono::steady_clock::now();
   const WorkItems items = sources.list.Poll(1);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
@@ -113,8 +121,8 @@ TEST(SourceList, FailuresAreLoggedAndEndOnlyThatPoll) {
   EXPECT_TRUE(sources.Logged("Failed to retrieve URL source: status 404"));
   // The timed-out command's child went with it.
   const std::string child = "/proc/" + ReadFile(dir.File("child")).substr(0, ReadFile(dir.File("child")).size() - 1);
-  for (int i = 0; i < 100 && ::access(child.c_str(), F_OK) == 0 &&
-                  ReadFile(child + "/stat").find(") Z") == std::string::npos;
+  for (int i = 0;
+       i < 100 && ::access(child.c_str(), F_OK) == 0 && ReadFile(child + "/stat").find(") Z") == std::string::npos;
        ++i) {
     std::this_thread::sleep_for(50ms);
   }
@@ -137,8 +145,8 @@ TEST(SourceList, FailuresAreLoggedAndEndOnlyThatPoll) {
 TEST(FileSourceConcurrent, ProducersThatLockNeverLoseAMessage) {
   TempDir dir;
   const std::string spool = dir.File("spool.xml");
-  Sources sources(dir, "sources.0.type=file\nsources.0.name=spool\nsources.0.period=1\nsources.0.location=" + spool +
-                           "\n");
+  Sources sources(dir,
+                  "sources.0.type=file\nsources.0.name=spool\nsources.0.period=1\nsources.0.location=" + spool + "\n");
   constexpr int kProducers = 2;
   constexpr int kPerProducer = 200;
   for (const bool useFlock : {true, false}) {
@@ -182,7 +190,8 @@ TEST(FileSourceConcurrent, ProducersThatLockNeverLoseAMessage) {
     collect();
     std::multiset<std::string> expected;
     for (int producer = 0; producer < kProducers; ++producer) {
-      for (int i = 0; i < kPerProducer; ++i) expected.insert("+49" + std::to_string(producer) + "/" + std::to_string(i));
+      for (int i = 0; i < kPerProducer; ++i)
+        expected.insert("+49" + std::to_string(producer) + "/" + std::to_string(i));
     }
     EXPECT_TRUE(seen == expected) << seen.size() << " taken";
   }
