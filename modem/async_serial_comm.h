@@ -137,6 +137,8 @@ class AsyncSerialComm {
   // Ends the command that awaits a reply with a failure event (the port is
   // being closed).
   void EndCommandInFlight();
+  // The awaited reply did not come in time: the "timeout" event, once.
+  void EndAwaitedReply() { HandleReplyTimeout(); }
   void SignalOpen();
   void ResetOpenEvent();
   // Waits until the port is usable and the status is neither disconnected

@@ -66,8 +66,16 @@ bool AsyncSerialEmulator::WriteTextData(std::string_view bytes) {
 void AsyncSerialEmulator::Run(std::stop_token stop) {
   std::stop_callback wake(stop, [this] { written_.Wake(); });
   while (WaitUsable(stop, LinkStatus::kDisconnected)) {
-    std::optional<std::string> written = written_.Pop();
-    if (!written) continue;
+    // A command whose final result never came (a reply the parser read as
+    // something else) times out as on a real port, so the sending worker
+    // never waits for ever.
+    const int awaited = AwaitedReplyTimeout();
+    std::optional<std::string> written =
+        awaited < 0 ? written_.Pop() : written_.PopFor(std::chrono::milliseconds(awaited));
+    if (!written) {
+      if (awaited >= 0 && !stop.stop_requested()) EndAwaitedReply();
+      continue;
+    }
     if (!IsOpenSignalled() || GetStatus() == LinkStatus::kDisconnected) continue;  // closed: nobody answers
     if (!SleepFor(stop, delays_.reply)) break;
     const EmulatorRule& rule = ChooseEmulatorRule(*written, config_.GetString("modem.init"));

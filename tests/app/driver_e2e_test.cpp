@@ -139,6 +139,22 @@ TEST(DriverEndToEnd, ReceiveAndSendHandlersRunWithTheMessagesValues) {
   EXPECT_EQ(log.find("Handler failed"), std::string::npos) << log;
 }
 
+// The emulator's answer to a read puts the PDU after "OK"; the read must
+// time out rather than hold up every later message.
+TEST(DriverEndToEnd, AnUnansweredReadOnTheEmulatorTimesOutAndSendingGoesOn) {
+  DriverSandbox box({{"status.time", "1"}, {"sender.delay", "0"}, {"sender.timeout", "2000"}});
+  std::filesystem::create_directories(box.UserFile(""));
+  test::WriteFile(box.UserFile("outbox.txt"),
+                  "00000002\t1700000000\t\tussd\t1\t*100#\t\t0\t0\t80\t0\t\t0\t\r\n"
+                  "00000004\t1700000001\t+4912345\tsms\t1\tafter the balance\t\t1\t0\t81\t0\t\t0\t\r\n");
+  DriverProcess driver(box, {"-noicon"});
+  ASSERT_TRUE(WaitForFileContaining(box.UserFile("qmdriver.log"), "Got reply to USSD command"));
+  EXPECT_TRUE(WaitForFileContaining(box.UserFile("sent.txt"), "after the balance", 60s))
+      << ReadFile(box.UserFile("qmdriver.log"));
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+}
+
 // A spool file polled every second: a document dropped into it is sent, and
 // a later one reports a sent message to the handlers again.
 TEST(DriverEndToEnd, FileSourceDocumentsAreSentAndReportedAgain) {
