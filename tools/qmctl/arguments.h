@@ -33,7 +33,7 @@ class Arguments {
  public:
   Arguments(const std::vector<std::string>& args, const OptionSpec& spec);
 
-  // Empty when the arguments fit the spec; otherwise what is wrong.
+  // Empty when the arguments fit the option table; otherwise what is wrong.
   const std::string& error() const { return error_; }
   bool help() const { return help_; }
   const GlobalOptions& global() const { return global_; }
