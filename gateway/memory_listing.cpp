@@ -41,6 +41,16 @@ MemoryListing::MemoryListing(const GatewayContext& context, ModemInfo& modem)
 
 void MemoryListing::StartPolling() {
   if (ConfiguredReadMode(context_.config) != ReadMode::kPolling) return;
+  StartRound(ListingStep::kPollingStarted);
+}
+
+void MemoryListing::StartCatchUp() {
+  const ReadMode mode = ConfiguredReadMode(context_.config);
+  if (mode != ReadMode::kNotifyIndex && mode != ReadMode::kNotifyContent) return;
+  StartRound(ListingStep::kPollingListing);  // one listing, not the polling round's two
+}
+
+void MemoryListing::StartRound(ListingStep listingStep) {
   const LinkStatus status = context_.transport.GetStatus();
   if (status != LinkStatus::kReady && status != LinkStatus::kBusy) return;
   if (Running()) return;
@@ -49,7 +59,7 @@ void MemoryListing::StartPolling() {
     PostReadFailed();
     return;
   }
-  step_ = ListingStep::kPollingStarted;
+  step_ = listingStep;
   const std::string memory = context_.config.GetString("receiver.polling_memory");
   if (!memory.empty() && modem_.Memory(0) != memory) {
     // The storage to read is the polling memory, not whichever is current.
@@ -128,6 +138,10 @@ void MemoryListing::OnDrained(ListingAction action) {
     step_ = ListingStep::kPollingDone;
     if (ConfiguredDeleteMode(context_.config) == DeleteMode::kAll)
       context_.sender.Push(DeleteAllCommand(context_.config));
+    if (ConfiguredReadMode(context_.config) != ReadMode::kPolling) {
+      FinishPolling();  // a catch-up round: no repeats of later rounds to drop
+      return;
+    }
     context_.timers.Schedule(TIMER_POLL_DONE, TimerIntervalMs(context_.config.GetInt("receiver.polling_time"), 500),
                              true);
   }

@@ -59,6 +59,11 @@ class MemoryListing {
   // TIMER_POLL: starts a polling listing when none runs, the read mode is
   // polling and the link is ready or busy.
   void StartPolling();
+  // After a connection in a notification read mode: one listing of the
+  // unread messages, taken in like a polling round. What arrived while the
+  // driver was away, or before the modem was told to announce messages, was
+  // stored without a word and would otherwise never be read.
+  void StartCatchUp();
   // The automation reader's listing of every message in `memory` (the
   // current one when empty), selected first when the modem reads another;
   // only when no listing runs. Its end is a CMD_READ_DONE whose result is
@@ -92,6 +97,9 @@ class MemoryListing {
   std::unique_ptr<ATCommandMessage> BuildListingCommand(bool unreadOnly) const;
   // True when a listing command waits in the modem command queue.
   bool ListingCommandQueued() const;
+  // Starts a round of listing the unread messages; `listing` is the step
+  // the queued listing command runs in.
+  void StartRound(ListingStep listing);
   // Queues the listing command, or ends the listing when none can be queued.
   void QueueListing();
   void PostReadFailed();

@@ -136,6 +136,7 @@ void ModemSession::OnInitialised() {
   if (!modem_.Problems()) {
     context_.notices.ShowBalloon("Connected", "Quillmoor GSM Modem Driver is connected to " + port);
   }
+  listing_.StartCatchUp();
   outbox_.DispatchNext();
 }
 

@@ -25,6 +25,7 @@ void AsyncSerialEmulator::StartReader() {
 }
 
 bool AsyncSerialEmulator::Open(const std::string&) {
+  ++session_;
   EndCommandInFlight();
   ClearLastError();
   Purge();
@@ -34,6 +35,7 @@ bool AsyncSerialEmulator::Open(const std::string&) {
 }
 
 bool AsyncSerialEmulator::Close() {
+  ++session_;
   ResetOpenEvent();
   EndCommandInFlight();
   SetStatus(LinkStatus::kDisconnected);
@@ -77,6 +79,7 @@ void AsyncSerialEmulator::Run(std::stop_token stop) {
       continue;
     }
     if (!IsOpenSignalled() || GetStatus() == LinkStatus::kDisconnected) continue;  // closed: nobody answers
+    const uint64_t session = session_.load();
     if (!SleepFor(stop, delays_.reply)) break;
     const EmulatorRule& rule = ChooseEmulatorRule(*written, config_.GetString("modem.init"));
     std::string reply(rule.reply);
@@ -84,6 +87,7 @@ void AsyncSerialEmulator::Run(std::stop_token stop) {
     if (rule.action == EmulatorAction::kSubmitted) {
       reply = "+CMGS: " + std::to_string(reference_.fetch_add(1)) + "\r\nOK\r\n";
     }
+    if (session != session_.load()) continue;  // closed or reopened meanwhile
     ClearLastError();
     FeedReceived(reply);
     // The message "arrives" once the submission has been answered.

@@ -57,6 +57,9 @@ class AsyncSerialEmulator final : public AsyncSerialComm {
   const EmulatorDelays delays_;
   BlockingQueue<std::string> written_;
   std::atomic<uint32_t> reference_{1};
+  // Counts opens and closes: an answer prepared before one is never heard,
+  // as a reopened port drops what the modem said to the closed one.
+  std::atomic<uint64_t> session_{0};
 };
 
 }  // namespace qm

@@ -123,7 +123,7 @@ struct InitCommand {
 enum class ReplyHandling {
   kNothingAwaited,  // ready
   kAnyReply,        // errors are not reported
-  kInitEcho,        // a line echoing the init string is skipped
+  kInitEcho,        // the init string: its echo (and any line) is passed over
   kPinError,        // an error is notified, yet is no problem of the link
   kErrorReported,   // an error is notified as a problem
   kNotifySetting,   // as kErrorReported; a modem that refuses to announce

@@ -96,19 +96,24 @@ bool ModemInfo::RetryStep() {
 }
 
 bool ModemInfo::HandleReply(const InitStep& step, const AsyncEvent& e) {
+  // Only the end of a command's reply ends its step. A line before it (the
+  // echo, a vendor's news, line noise) taken as the end would hand the OK
+  // that follows to the next command, and every later reply to the wrong
+  // probe.
   const bool line = e.kind == EventKind::kInfo;
   switch (step.reply) {
     case ReplyHandling::kNothingAwaited:
       return false;
     case ReplyHandling::kAnyReply:
-      return true;
     case ReplyHandling::kInitEcho:
-      return !(line && e.text.starts_with(config_.GetString("modem.init")));
+      return !line;
     case ReplyHandling::kPinError:
     case ReplyHandling::kErrorReported:
+      if (line) return false;
       if (IsError(e)) Report(step.text, &e, step.reply == ReplyHandling::kErrorReported);
       return true;
     case ReplyHandling::kNotifySetting:
+      if (line) return false;
       if (IsError(e)) {
         Report(step.text, &e, true);
         NotificationsRefused();

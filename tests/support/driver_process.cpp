@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,6 +84,8 @@ DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::stri
   const int errFd = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   pid_ = ::fork();
   if (pid_ == 0) {
+    // A test that dies leaves no driver behind to open recycled ptys.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (errFd >= 0) ::dup2(errFd, STDERR_FILENO);
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
     ::execve(cargv[0], cargv.data(), cenv.data());

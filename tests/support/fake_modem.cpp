@@ -6,26 +6,20 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
 namespace qm::test {
 
-FakeModem::FakeModem() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)) {
-  if (!master_ || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0) {
-    throw std::runtime_error("no pseudo-terminal");
-  }
-  char name[128];
-  if (::ptsname_r(master_.get(), name, sizeof name) != 0) throw std::runtime_error("ptsname failed");
-  slavePath_ = name;
-  heldSlave_.Reset(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+FakeModem::FakeModem() {
+  OpenPty();
   thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
 FakeModem::FakeModem(std::string linkPath) : FakeModem() {
   linkPath_ = std::move(linkPath);
-  ::unlink(linkPath_.c_str());
-  if (::symlink(slavePath_.c_str(), linkPath_.c_str()) != 0) throw std::runtime_error("symlink failed");
+  Link();
 }
 
 FakeModem::~FakeModem() {
@@ -33,6 +27,30 @@ FakeModem::~FakeModem() {
   stopEvent_.Signal();
   if (thread_.joinable()) thread_.join();
   if (!linkPath_.empty() && master_) ::unlink(linkPath_.c_str());
+}
+
+void FakeModem::OpenPty() {
+  master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!master_ || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0) {
+    throw std::runtime_error("no pseudo-terminal");
+  }
+  char name[128];
+  if (::ptsname_r(master_.get(), name, sizeof name) != 0) throw std::runtime_error("ptsname failed");
+  slavePath_ = name;
+  heldSlave_.Reset(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+}
+
+void FakeModem::Link() {
+  ::unlink(linkPath_.c_str());
+  if (::symlink(slavePath_.c_str(), linkPath_.c_str()) != 0) throw std::runtime_error("symlink failed");
+}
+
+SimulatedModem& FakeModem::Simulate(ModemProfile profile) {
+  auto sim = std::make_unique<SimulatedModem>(std::move(profile), [this](const std::string& bytes) { Send(bytes); });
+  std::lock_guard lock(mutex_);
+  sim_ = std::move(sim);
+  responder_ = [sim = sim_.get()](const std::string& line) { return sim->Answer(line); };
+  return *sim_;
 }
 
 void FakeModem::OnCommand(std::string command, std::string reply) {
@@ -46,7 +64,9 @@ void FakeModem::SetResponder(Responder responder) {
 }
 
 void FakeModem::Send(std::string_view bytes) {
+  std::lock_guard writing(writeMutex_);
   std::size_t done = 0;
+  std::size_t piece = 1;
   while (done < bytes.size()) {
     int fd;
     {
@@ -54,7 +74,13 @@ void FakeModem::Send(std::string_view bytes) {
       fd = master_.get();
     }
     if (fd < 0) return;
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    std::size_t length = bytes.size() - done;
+    if (splitWrites_) {
+      piece = piece % 7 + 1;
+      length = std::min(length, piece);
+      ::poll(nullptr, 0, 2);
+    }
+    const ssize_t n = ::write(fd, bytes.data() + done, length);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -77,6 +103,7 @@ bool FakeModem::WaitForReceived(std::string_view text, std::chrono::milliseconds
 }
 
 void FakeModem::Unplug() {
+  if (sim_) sim_->PowerOff();
   thread_.request_stop();
   stopEvent_.Signal();
   if (thread_.joinable()) thread_.join();
@@ -84,6 +111,18 @@ void FakeModem::Unplug() {
   if (!linkPath_.empty()) ::unlink(linkPath_.c_str());
   master_.Reset();
   heldSlave_.Reset();
+}
+
+void FakeModem::Replug() {
+  {
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    OpenPty();
+    if (!linkPath_.empty()) Link();
+  }
+  if (sim_) sim_->PowerCycle();
+  stopEvent_.Drain();
+  thread_ = std::jthread([this](std::stop_token stop) { Run(stop); });
 }
 
 void FakeModem::ForgetExclusiveMode() {
@@ -122,7 +161,7 @@ void FakeModem::AnswerCompleteLines() {
     std::string reply;
     {
       std::lock_guard lock(mutex_);
-      const std::size_t end = pending_.find_first_of("\r\x1A");
+      const std::size_t end = pending_.find_first_of("\r\x1A\x1B");
       if (end == std::string::npos) return;
       std::size_t length = end + 1;
       if (pending_[end] == '\r') {
@@ -161,6 +200,7 @@ void ScriptCompleteModem(FakeModem& modem) {
   modem.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 17,99\r\n\r\nOK\r\n");
   modem.OnCommand("AT+CNMI=2,1,0,1,0\r\n", "\r\nOK\r\n");
   modem.OnCommand("AT+CMGF=0\r\n", "\r\nOK\r\n");
+  modem.OnCommand("AT+CMGL=0\r\n", "\r\nOK\r\n");  // nothing arrived while away
 }
 
 }  // namespace qm::test
