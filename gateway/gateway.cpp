@@ -49,7 +49,12 @@ void Gateway::Execute(DriverCommand command) {
         if (command.result == kUnsolicitedLine) {
           session_.OnUnsolicitedLine(*event);
         } else {
+          const bool wasReady = modem_.IsReady();
           session_.OnModemEvent(*event, command.result != 0);
+          incoming_.OnCommandReply(*event, command.result != 0);
+          if (!wasReady && modem_.IsReady()) {
+            for (auto& [memory, index] : incoming_.RecheckUndeleted()) OnStoredNotice(memory, index);
+          }
         }
       }
       break;

@@ -1,6 +1,7 @@
 #include "gateway/incoming_messages.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "base/config_store.h"
 #include "base/logger.h"
@@ -35,7 +36,9 @@ void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
       if (auto select = modem_.MakeSelectMemoryCommand()) context_.sender.Push(std::move(select));
     }
     for (int index : message.memoryIndexes) {
-      if (index >= 0) context_.sender.Push(DeleteByIndexCommand(index));
+      if (index < 0) continue;
+      RememberUndeleted(message, index);
+      context_.sender.Push(DeleteByIndexCommand(index));
     }
   } else if (mode == DeleteMode::kAll) {
     const int every = config.GetInt("sender.delete_after");
@@ -45,12 +48,64 @@ void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
   }
 }
 
+void IncomingMessages::RememberUndeleted(const SMSMessage& message, int index) {
+  const std::string memory = message.memory.empty() ? modem_.Memory(0) : message.memory;
+  std::erase_if(undeleted_, [&](const Undeleted& u) { return u.index == index && EqualsIgnoreCase(u.memory, memory); });
+  // As many as the largest memories hold; the oldest were deleted long ago.
+  constexpr std::size_t kMostRemembered = 1000;
+  if (undeleted_.size() >= kMostRemembered) undeleted_.erase(undeleted_.begin());
+  undeleted_.push_back(Undeleted{memory, index, message.Clone()});
+}
+
+bool IncomingMessages::IsUndeletedCopy(const SMSMessage& message) const {
+  const std::string memory = message.memory.empty() ? modem_.Memory(0) : message.memory;
+  // Only a deletion that is no longer queued: one still waiting frees the
+  // location itself, and a second could hit a message stored there after.
+  return std::any_of(undeleted_.begin(), undeleted_.end(), [&](const Undeleted& u) {
+    return u.recheck && EqualsIgnoreCase(u.memory, memory) &&
+           std::find(message.memoryIndexes.begin(), message.memoryIndexes.end(), u.index) !=
+               message.memoryIndexes.end() &&
+           u.message->IsDuplicateOf(message);
+  });
+}
+
+std::vector<std::pair<std::string, int>> IncomingMessages::RecheckUndeleted() {
+  std::vector<std::pair<std::string, int>> locations;
+  for (Undeleted& u : undeleted_) {
+    u.recheck = true;
+    locations.emplace_back(u.memory, u.index);
+  }
+  return locations;
+}
+
+void IncomingMessages::OnCommandReply(const AsyncEvent& event, bool /*success*/) {
+  // Done when the modem answered: OK, or a +CMS error (nothing there). No
+  // answer at all (a time-out, the link gone) leaves it to be checked again.
+  const bool answered = event.kind == EventKind::kOk || event.kind == EventKind::kFailure;
+  if (!answered || !StartsWithIgnoreCase(event.command, "AT+CMGD=")) return;
+  const std::string arguments = event.command.substr(8);
+  const std::size_t comma = arguments.find(',');
+  const bool wholeMemory = comma != std::string::npos && arguments.substr(comma + 1, 1) != "0";
+  const int index = std::atoi(arguments.c_str());
+  const std::string memory = modem_.Memory(0);
+  std::erase_if(undeleted_, [&](const Undeleted& u) {
+    return EqualsIgnoreCase(u.memory, memory) && (wholeMemory || u.index == index);
+  });
+}
+
 bool IncomingMessages::IsDuplicate(SMSMessage& message) {
   const ConfigStore& config = context_.config;
-  // Only a polling round collects what it has seen; outside one, nothing is
-  // kept (a later genuine repeat is not a duplicate of it).
-  if (ConfiguredReadMode(config) == ReadMode::kPolling && IsPolling(listing_.Step())) {
-    if (const SMSMessage* seen = listing_.CollectPolled(message)) {
+  // Only a polling round, or the listing after a connection, collects what
+  // it has seen; outside them, nothing is kept (a later genuine repeat is
+  // not a duplicate of it).
+  const bool polling = ConfiguredReadMode(config) == ReadMode::kPolling;
+  const bool fromMemory = !message.memoryIndexes.empty();
+  // Stored before; only its deletion went missing. Deleted again (the
+  // locations stay with it).
+  if (fromMemory && IsUndeletedCopy(message)) return true;
+  if ((polling && IsPolling(listing_.Step())) || (!polling && fromMemory)) {
+    const SMSMessage* seen = polling ? listing_.CollectPolled(message) : listing_.CollectCaughtUp(message);
+    if (seen != nullptr) {
       // The same locations listed again are the first copy's, which its own
       // deletion frees; freeing them twice could hit a message stored there
       // in between.

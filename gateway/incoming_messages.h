@@ -8,8 +8,12 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "gateway/gateway_context.h"
+#include "modem/async_event.h"
 #include "sms/message.h"
 
 namespace qm {
@@ -30,6 +34,13 @@ class IncomingMessages {
   // CMD_LISTED_MESSAGE.
   void OnListedMessage(std::unique_ptr<SMSMessage> message);
 
+  // The reply to a command the sending worker ran (CMD_MODEM_EVENT).
+  void OnCommandReply(const AsyncEvent& event, bool success);
+  // After a reconnection: the memory locations of stored messages whose
+  // deletion the modem never answered, to be read again. The same message
+  // found there is deleted as a duplicate; another one is new and taken in.
+  std::vector<std::pair<std::string, int>> RecheckUndeleted();
+
   // Who runs the handlers for received messages (may be null).
   void SetObservers(MessageObservers* observers) { observers_ = observers; }
 
@@ -39,8 +50,21 @@ class IncomingMessages {
   // True for a message to drop; its memory locations are left to free.
   bool IsDuplicate(SMSMessage& message);
 
+  // A stored message whose deletion the modem has not confirmed (dropped
+  // with the queue when the link went, or cut off): found again by the
+  // listing after a reconnection, it is deleted rather than stored twice.
+  struct Undeleted {
+    std::string memory;
+    int index;
+    std::unique_ptr<SMSMessage> message;
+    bool recheck = false;  // its deletion is no longer queued: read it again
+  };
+  void RememberUndeleted(const SMSMessage& message, int index);
+  bool IsUndeletedCopy(const SMSMessage& message) const;
+
   GatewayContext context_;
   ModemInfo& modem_;
+  std::vector<Undeleted> undeleted_;
   MemoryListing& listing_;
   DeliveryReports& reports_;
   MessageObservers* observers_ = nullptr;

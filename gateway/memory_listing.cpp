@@ -47,6 +47,7 @@ void MemoryListing::StartPolling() {
 void MemoryListing::StartCatchUp() {
   const ReadMode mode = ConfiguredReadMode(context_.config);
   if (mode != ReadMode::kNotifyIndex && mode != ReadMode::kNotifyContent) return;
+  caughtUp_.clear();
   StartRound(ListingStep::kPollingListing);  // one listing, not the polling round's two
 }
 
@@ -172,6 +173,7 @@ void MemoryListing::Abandon() {
   draining_ = false;
   selecting_.clear();
   polled_.clear();
+  caughtUp_.clear();
   listed_.clear();
 }
 
@@ -180,6 +182,14 @@ const SMSMessage* MemoryListing::CollectPolled(const SMSMessage& message) {
       std::find_if(polled_.begin(), polled_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
   if (seen != polled_.end()) return seen->get();
   polled_.push_back(message.Clone());
+  return nullptr;
+}
+
+const SMSMessage* MemoryListing::CollectCaughtUp(const SMSMessage& message) {
+  const auto seen =
+      std::find_if(caughtUp_.begin(), caughtUp_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
+  if (seen != caughtUp_.end()) return seen->get();
+  if (IsPolling(step_)) caughtUp_.push_back(message.Clone());  // only while the listing runs: bounded
   return nullptr;
 }
 

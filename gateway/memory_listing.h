@@ -87,6 +87,12 @@ class MemoryListing {
   // Polling: the equal message collected before, if any; otherwise keeps a
   // copy of this one and returns nullptr.
   const SMSMessage* CollectPolled(const SMSMessage& message);
+  // After a connection, the catch-up listing and the notifications of the
+  // same moments may both hand over one stored message. While the listing
+  // runs, the messages read from memory are kept; until the next
+  // connection, a message equal to one of them is answered with that one
+  // (otherwise nullptr).
+  const SMSMessage* CollectCaughtUp(const SMSMessage& message);
   // The automation reader's messages.
   void AddListed(std::unique_ptr<SMSMessage> message);
   std::vector<std::unique_ptr<SMSMessage>> TakeListed();
@@ -97,9 +103,9 @@ class MemoryListing {
   std::unique_ptr<ATCommandMessage> BuildListingCommand(bool unreadOnly) const;
   // True when a listing command waits in the modem command queue.
   bool ListingCommandQueued() const;
-  // Starts a round of listing the unread messages; `listing` is the step
-  // the queued listing command runs in.
-  void StartRound(ListingStep listing);
+  // Starts a round of listing the unread messages; `listingStep` is the
+  // step the queued listing command runs in.
+  void StartRound(ListingStep listingStep);
   // Queues the listing command, or ends the listing when none can be queued.
   void QueueListing();
   void PostReadFailed();
@@ -111,6 +117,7 @@ class MemoryListing {
   bool draining_ = false;  // the listing is complete, its entries are being read
   std::function<void(DriverCommand)> afterReading_;
   std::vector<std::unique_ptr<SMSMessage>> polled_;
+  std::vector<std::unique_ptr<SMSMessage>> caughtUp_;
   std::vector<std::unique_ptr<SMSMessage>> listed_;
 };
 

@@ -19,6 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::DriverProcess;
 using test::DriverSandbox;
+using test::Occurrences;
 using test::ReadFile;
 using test::WaitForFileContaining;
 
@@ -100,10 +101,71 @@ class Rig {
   std::unique_ptr<DriverProcess> driver_;
 };
 
-int Occurrences(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
+// Each dialect, as the driver meets it from the first command: a long
+// message goes out in its parts, a received one lands in the inbox, and a
+// USSD request is answered or, without USSD, failed at once.
+struct Dialect {
+  const char* name;
+  test::ModemProfile profile;
+  Settings settings;
+};
+
+TEST(DriverRecovery, EveryDialectSendsReceivesAndAnswersUssd) {
+  test::ModemProfile locked = test::ModemProfile::UsbStick();
+  locked.pin = "2468";
+  const Dialect dialects[] = {
+      {"stick", test::ModemProfile::UsbStick(), {}},
+      {"budget stick", test::ModemProfile::BudgetStick(), {}},
+      {"phone", test::ModemProfile::Phone(), {}},
+      {"text mode", test::ModemProfile::UsbStick(), {{"sender.send_mode", "1"}, {"modem.use_features", "0"}}},
+      {"PIN", locked, {{"modem.use_pin", "1"}, {"modem.pin", "2468"}}},
+  };
+  const std::string longText(200, 'x');
+  for (const Dialect& dialect : dialects) {
+    SCOPED_TRACE(dialect.name);
+    Rig rig(dialect.settings, dialect.profile);
+    std::filesystem::create_directories(rig.Box().UserFile(""));
+    test::WriteFile(rig.Box().UserFile("outbox.txt"),
+                    test::OutboxRow(2, "+4917012345", "short one", 600) + test::OutboxRow(3, "+4917012345", longText, 601) +
+                        "00000004\t1700000000\t\tussd\t1\t*100#\t\t0\t0\t602\t0\t\t0\t\r\n");
+    rig.Sim().Deliver(test::DeliverPdu("+4915177777", "waiting in the SIM"));  // before the driver listens
+    rig.Start();
+    ASSERT_TRUE(rig.WaitTable("inbox", "waiting in the SIM")) << rig.Log();
+    rig.Sim().Deliver(test::DeliverPdu("+4915177777", "announced"));
+    ASSERT_TRUE(rig.WaitTable("inbox", "announced")) << rig.Log();
+    ASSERT_TRUE(rig.WaitStatus("outbox:0")) << rig.Log();
+    ASSERT_TRUE(rig.WaitTable(dialect.profile.ussd ? "sent" : "failed", "*100#")) << rig.Log();
+    rig.Stop();
+
+    EXPECT_EQ(test::CountByColumn(rig.Rows("sent"), kOutgoingContent)["short one"], 1);
+    EXPECT_EQ(test::CountByColumn(rig.Rows("sent"), kOutgoingContent)[longText], 1);
+    int parts = 0;
+    for (const test::Submission& s : rig.Sim().Submissions()) parts += s.destination == "+4917012345" ? 1 : 0;
+    EXPECT_EQ(parts, 3);  // the long text in two parts (as a PDU in text mode, which cannot join parts)
+    EXPECT_EQ(test::CountByColumn(rig.Rows("inbox"), kInboxContent)["waiting in the SIM"], 1);
+    EXPECT_EQ(rig.Sim().StoredCount(), 0);
+    if (dialect.profile.ussd) {
+      EXPECT_NE(rig.Log().find("Got reply to USSD command"), std::string::npos);
+    }
+  }
+}
+
+// A SIM that refuses the configured PIN: the user is told once, and what
+// cannot be sent is filed as failed with the modem's reason, not lost.
+TEST(DriverRecovery, ARejectedPinIsReportedAndTheMessageIsFiledAsFailed) {
+  test::ModemProfile locked = test::ModemProfile::UsbStick();
+  locked.pin = "2468";
+  Rig rig(Settings{{"modem.use_pin", "1"}, {"modem.pin", "1111"}}, locked);
+  rig.QueueBeforeStart({"behind a locked SIM"});
+  rig.Start();
+  ASSERT_TRUE(rig.WaitTable("failed", "behind a locked SIM")) << rig.Log();
+  rig.Stop();
+  const std::string log = rig.Log();
+  // Before AT+CMEE=1 the modem only says ERROR.
+  EXPECT_EQ(Occurrences(log, "While entering PIN code: ERROR"), 1) << log;
+  EXPECT_NE(log.find("Failed to send SMS to +4917012345: SIM PIN required"), std::string::npos) << log;
+  EXPECT_EQ(log.find("1111"), std::string::npos);  // the PIN never reaches the log
+  EXPECT_TRUE(rig.Sim().Submissions().empty());
 }
 
 // The modem takes the command but neither prompts nor answers for a while:

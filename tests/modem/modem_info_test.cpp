@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <map>
+#include <random>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -97,6 +98,34 @@ TEST_F(InitSequenceTest, WithTheEmulatorsReplies) {
   // The next connection attempt starts knowing nothing.
   info_.Reset(true, kAllChecks);
   EXPECT_EQ(info_.Model() + info_.Memory(0), "");
+}
+
+// Lines before the end of a reply (line noise, a vendor's news, a stray
+// echo) never end a step early: whatever precedes each answer, the modem is
+// asked the same and set up the same.
+TEST_F(InitSequenceTest, LinesBeforeEachRepliesEndChangeNothing) {
+  config_.SetString("modem.custom_init.0", "AT+COPS?");  // a custom command answered with a line
+  ASSERT_TRUE(Run());
+  const Strings clean = sent_;
+  const auto state = [this] {
+    return std::make_tuple(info_.Features(), info_.Failures(), info_.Model(), info_.SignalStrength(),
+                           info_.Memory(0), info_.Memory(2), notes_);
+  };
+  const auto expected = state();
+  const std::string noise[] = {"~#%\r\n", "^RSSI: 12\r\n", "\xFF\xFE\x01\r\n", "+CREG: 1\r\n",
+                               "AT+CSQ\r\n", "+COPS: 0,0,\"Quillnet\"\r\n"};
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 30; ++round) {
+    busyReplies_ = [&](const std::string& command) -> std::optional<std::string> {
+      std::string reply(ChooseEmulatorRule(command, "ATE0").reply);
+      if (command.starts_with("AT+COPS")) reply = "+COPS: 0,0,\"Quillnet\"\r\nOK\r\n";
+      for (int n = static_cast<int>(random() % 3); n > 0; --n) reply = "\r\n" + noise[random() % 6] + reply;
+      return reply;
+    };
+    ASSERT_TRUE(Run()) << "round " << round;
+    EXPECT_EQ(sent_, clean) << "round " << round;
+    EXPECT_EQ(state(), expected) << "round " << round;
+  }
 }
 
 TEST_F(InitSequenceTest, WithoutProbesOnlyTheEssentialCommandsAreSentAndAllIsAssumed) {

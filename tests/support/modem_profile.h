@@ -27,8 +27,8 @@ struct ModemProfile {
 
   // A well-behaved USB stick: everything supported, plain ranges.
   static ModemProfile UsbStick();
-  // A cheap stick: "COMMAND NOT SUPPORT", vendor status lines between
-  // replies, ranges written with spaces, no "SR" storage.
+  // A cheap stick: "COMMAND NOT SUPPORT" (for USSD, too), vendor status
+  // lines between replies, ranges written with spaces, no "SR" storage.
   static ModemProfile BudgetStick();
   // A phone on a USB cable: no USSD over AT, PDU mode only, status reports
   // only as direct "+CDS:" lines.

@@ -85,6 +85,8 @@ void SimulatedModem::PowerCycle() {
   readStorage_ = "SM";
   dataMode_ = DataMode::kNone;
   hungUntil_ = {};
+  // Held for a submission that never came: the network still has them.
+  network_.insert(network_.end(), insideSubmission_.begin(), insideSubmission_.end());
   insideSubmission_.clear();
   powered_ = true;
   std::vector<std::string> unheard;
@@ -539,7 +541,16 @@ int SimulatedModem::StoredCount() const {
 
 int SimulatedModem::WaitingInNetwork() const {
   std::lock_guard lock(mutex_);
-  return static_cast<int>(network_.size());
+  return static_cast<int>(network_.size() + insideSubmission_.size());
+}
+
+void SimulatedModem::DeliverHeld() {
+  std::vector<std::string> held;
+  {
+    std::lock_guard lock(mutex_);
+    held = std::exchange(insideSubmission_, {});
+  }
+  for (const std::string& pdu : held) Deliver(pdu);
 }
 
 ModemProfile ModemProfile::UsbStick() { return ModemProfile{}; }
@@ -551,6 +562,7 @@ ModemProfile ModemProfile::BudgetStick() {
   profile.notSupported = "COMMAND NOT SUPPORT";
   profile.spacedRanges = true;
   profile.statusReportMemory = false;
+  profile.ussd = false;  // the probe meets "COMMAND NOT SUPPORT"
   profile.vendorLines = {"^RSSI: 14", "^MODE: 5,4", "^BOOT: 20952548,0,0,0,72", "^SRVST: 2"};
   profile.vendorEvery = 3;
   return profile;

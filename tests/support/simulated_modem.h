@@ -60,6 +60,8 @@ class SimulatedModem {
   // part): stored and announced, or handed over directly, as AT+CNMI chose.
   // While the storage is full it waits in the network, as an SMSC retries.
   void Deliver(const std::string& pdu, Timing timing = Timing::kNow);
+  // Delivers at once what waits for a submission to be announced in.
+  void DeliverHeld();
   // Status reports for submissions that ask for one, with this TP-ST.
   void SendStatusReports(bool on, int status = 0);
   void SetUssdReply(std::string reply);
@@ -77,6 +79,8 @@ class SimulatedModem {
   // What happened.
   std::vector<Submission> Submissions() const;
   int StoredCount() const;
+  // Deliveries not yet stored or handed over (the modem unplugged or full,
+  // or waiting for a submission's reply).
   int WaitingInNetwork() const;
 
  private:

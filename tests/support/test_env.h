@@ -38,6 +38,8 @@ class ScopedEnv {
 };
 
 std::string ReadFile(const std::string& path);
+// How often `what` occurs in `text` (overlapping occurrences counted).
+int Occurrences(const std::string& text, const std::string& what);
 void WriteFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);
 
