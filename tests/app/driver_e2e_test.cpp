@@ -365,7 +365,7 @@ TEST(DriverEndToEnd, AnnouncedLongMessageAndTheReportOnASentOneReachTheirTables)
 
 TEST(DriverEndToEnd, ScriptedModemOnAPseudoTerminal) {
   test::FakeModem modem;
-  test::ScriptCompleteModem(modem);
+  modem.Simulate();
   DriverSandbox box({{"status.time", "1"},
                      {"modem.emulation", "0"},
                      {"modem.port", modem.SlavePath()},
@@ -386,7 +386,7 @@ TEST(DriverEndToEnd, ScriptedModemOnAPseudoTerminal) {
 // A modem reached through a stable link, as /dev/serial/by-id gives it.
 std::unique_ptr<test::FakeModem> PlugIn(const std::string& link) {
   auto modem = std::make_unique<test::FakeModem>(link);
-  test::ScriptCompleteModem(*modem);
+  modem->Simulate();
   return modem;
 }
 

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -80,13 +79,7 @@ TEST(DriverEndToEnd, ThreeInstancesShareOneMysqlQueueAndSendEachMessageOnce) {
     test::ScopedEnv home("XDG_CONFIG_HOME", box.Home() + "/config");
     for (int i = 1; i <= 3; ++i) {
       auto modem = std::make_unique<test::FakeModem>();
-      test::ScriptCompleteModem(*modem);
-      modem->SetResponder([](const std::string& line) -> std::optional<std::string> {
-        static std::atomic<int> reference{0};
-        if (line.starts_with("AT+CMGS=")) return "\r\n> ";
-        if (line.ends_with('\x1A')) return "\r\n+CMGS: " + std::to_string(++reference % 256) + "\r\n\r\nOK\r\n";
-        return std::string("\r\nOK\r\n");
-      });
+      modem->Simulate();
       ConfigStore config;
       ASSERT_TRUE(config.LoadFromFile(box.ProgramFolder() + "/qmdriver.cfg"));
       for (const auto& [key, value] : std::map<std::string, std::string>{{"modem.emulation", "0"},

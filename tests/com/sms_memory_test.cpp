@@ -5,8 +5,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,55 +21,6 @@ using namespace std::chrono_literals;
 
 // The modem's memories: AT+CPMS= chooses the current one, AT+CMGL lists it
 // (held while the hold file exists), AT+CMGD deletes from it.
-class ScriptedMemories {
- public:
-  ScriptedMemories(test::FakeModem& modem, std::string holdFile) : holdFile_(std::move(holdFile)) {
-    test::ScriptCompleteModem(modem);
-    modem.SetResponder([this](const std::string& line) { return Answer(line); });
-  }
-
-  void Store(const std::string& memory, int index, std::string pdu) {
-    std::lock_guard lock(mutex_);
-    memories_[memory][index] = std::move(pdu);
-  }
-  std::string Indexes(const std::string& memory) {
-    std::lock_guard lock(mutex_);
-    std::string list;
-    for (const auto& [index, pdu] : memories_[memory]) list += std::to_string(index) + " ";
-    return list;
-  }
-
- private:
-  std::optional<std::string> Answer(const std::string& line) {
-    if (line.starts_with("AT+CMGL=")) {
-      for (auto waited = 0ms; test::FileExists(holdFile_) && waited < 8s; waited += 20ms) {
-        std::this_thread::sleep_for(20ms);
-      }
-    }
-    std::lock_guard lock(mutex_);
-    if (line.starts_with("AT+CPMS=\"")) {
-      current_ = line.substr(9, line.find('"', 9) - 9);
-    } else if (line.starts_with("AT+CMGL=")) {
-      std::string reply = "\r\n";
-      for (const auto& [index, pdu] : memories_[current_]) {
-        reply +=
-            "+CMGL: " + std::to_string(index) + ",1,," + std::to_string(test::TpduLength(pdu)) + "\r\n" + pdu + "\r\n";
-      }
-      return reply + "\r\nOK\r\n";
-    } else if (line == "AT+CMGD=1,4\r\n") {
-      memories_[current_].clear();
-    } else if (line.starts_with("AT+CMGD=")) {
-      memories_[current_].erase(std::stoi(line.substr(8)));
-    }
-    return std::string("\r\nOK\r\n");
-  }
-
-  const std::string holdFile_;
-  std::mutex mutex_;
-  std::map<std::string, std::map<int, std::string>> memories_;
-  std::string current_ = "SM";
-};
-
 const char* const kClient = R"(
 import os, time
 from dbus.mainloop.glib import DBusGMainLoop
@@ -159,12 +108,17 @@ TEST(AutomationSMSMemory, ListsRemovesAndClearsTheModemMemoryOneReaderAtATime) {
   test::FakeModem modem;
   test::TempDir dir;
   const std::string hold = dir.path() + "/hold";
-  ScriptedMemories memories(modem, hold);
-  memories.Store("ME", 1, test::DeliverPdu("+4917011111", "First"));
-  memories.Store("ME", 4, test::DeliverPdu("+4917022222", "in two parts", false, test::PartOf{7, 2, 2}));
-  memories.Store("ME", 3, test::DeliverPdu("+4917022222", "Long message, ", false, test::PartOf{7, 2, 1}));
-  memories.Store("ME", 6, test::DeliverPdu("+4917033333", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", true));
-  memories.Store("SM", 2, test::DeliverPdu("+4917044444", "In the SIM"));
+  test::SimulatedModem& sim = modem.Simulate();
+  // Messages read before: the memory is the automation client's to look at.
+  sim.Store("ME", 1, test::DeliverPdu("+4917011111", "First"), 1);
+  sim.Store("ME", 4, test::DeliverPdu("+4917022222", "in two parts", false, test::PartOf{7, 2, 2}), 1);
+  sim.Store("ME", 3, test::DeliverPdu("+4917022222", "Long message, ", false, test::PartOf{7, 2, 1}), 1);
+  sim.Store("ME", 6, test::DeliverPdu("+4917033333", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", true), 1);
+  sim.Store("SM", 2, test::DeliverPdu("+4917044444", "In the SIM"), 1);
+  // While the hold file exists, a listing waits for it (at most 8 s).
+  sim.BeforeListing([hold] {
+    for (auto waited = 0ms; test::FileExists(hold) && waited < 8s; waited += 20ms) std::this_thread::sleep_for(20ms);
+  });
   test::DriverSandbox box({{"modem.emulation", "0"}, {"modem.port", modem.SlavePath()}, {"receiver.memory", "SM"}});
   test::DriverProcess driver(box, {"-noicon"});
   ASSERT_TRUE(test::WaitForFileContaining(box.UserFile("qmdriver.log"), "Automation server on the session bus"))
@@ -200,8 +154,8 @@ TEST(AutomationSMSMemory, ListsRemovesAndClearsTheModemMemoryOneReaderAtATime) {
   EXPECT_LT(sent.find("AT+CMGD=3\r\n"), sent.find("AT+CPMS=\"SM\",\"SM\",\"SM\"\r\n")) << sent;
   EXPECT_LT(sent.find("AT+CPMS=\"SM\",\"SM\",\"SM\"\r\n"), sent.find("AT+CMGD=1,4\r\n")) << sent;
   EXPECT_NE(sent.find("AT+CMGD=4\r\n"), std::string::npos) << sent;
-  EXPECT_EQ(memories.Indexes("ME"), "1 6 ");
-  EXPECT_EQ(memories.Indexes("SM"), "");
+  EXPECT_EQ(sim.StoredIndexes("ME"), (std::vector<int>{1, 6}));
+  EXPECT_TRUE(sim.StoredIndexes("SM").empty());
 
   // The client has left: so has what it held.
   const std::string item = lastItem.substr(0, lastItem.size() - 1);

@@ -185,22 +185,4 @@ void FakeModem::AnswerCompleteLines() {
   }
 }
 
-void ScriptCompleteModem(FakeModem& modem) {
-  modem.OnCommand("ATE0\r\n", "ATE0\r\r\nOK\r\n");  // the echo of the init string is ignored
-  modem.OnCommand("AT+CMEE=?\r\n", "\r\n+CMEE: (0-2)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMEE=1\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+CSMS=?\r\n", "\r\n+CSMS: (0,1)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMGF=?\r\n", "\r\n+CMGF: (0,1)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CNMI=?\r\n", "\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CMGD=?\r\n", "\r\n+CMGD: (1-30),(0-4)\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CPMS?\r\n", "\r\n+CPMS: \"SM\",2,30,\"SM\",2,30,\"SM\",2,30\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CUSD=?\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+GSN\r\n", "\r\n356938035643809\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CGMM\r\n", "\r\nE3372\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CSQ\r\n", "\r\n+CSQ: 17,99\r\n\r\nOK\r\n");
-  modem.OnCommand("AT+CNMI=2,1,0,1,0\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+CMGF=0\r\n", "\r\nOK\r\n");
-  modem.OnCommand("AT+CMGL=0\r\n", "\r\nOK\r\n");  // nothing arrived while away
-}
-
 }  // namespace qm::test

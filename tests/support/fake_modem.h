@@ -94,8 +94,4 @@ class FakeModem {
   std::jthread thread_;
 };
 
-// Scripts the replies of a modem that supports everything the driver's
-// probes ask about (a USB stick in PDU mode).
-void ScriptCompleteModem(FakeModem& modem);
-
 }  // namespace qm::test

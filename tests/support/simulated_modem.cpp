@@ -71,6 +71,9 @@ const char* kTextStatus[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT",
 }  // namespace
 
 SimulatedModem::SimulatedModem(ModemProfile profile, Say say) : say_(std::move(say)), profile_(std::move(profile)) {
+  storages_["SM"];
+  storages_["ME"];
+  if (profile_.statusReportMemory) storages_["SR"];
   PowerCycle();
 }
 
@@ -205,8 +208,8 @@ std::optional<std::string> SimulatedModem::AnswerLocked(const std::string& comma
   if (StartsWith(command, "AT+CMGD=")) return DeleteMessages(argumentsOf("AT+CMGD="), unsolicited);
   if (StartsWith(command, "AT+CPMS?")) return StorageStatus();
   if (StartsWith(command, "AT+CPMS=?")) {
-    return std::string(profile_.statusReportMemory ? "\r\n+CPMS: (\"SM\",\"SR\"),(\"SM\"),(\"SM\")\r\n"
-                                                   : "\r\n+CPMS: (\"SM\"),(\"SM\"),(\"SM\")\r\n") +
+    return std::string(profile_.statusReportMemory ? "\r\n+CPMS: (\"SM\",\"ME\",\"SR\"),(\"SM\",\"ME\"),(\"SM\")\r\n"
+                                                   : "\r\n+CPMS: (\"SM\",\"ME\"),(\"SM\",\"ME\"),(\"SM\")\r\n") +
            Ok();
   }
   if (StartsWith(command, "AT+CPMS=")) return SelectStorage(argumentsOf("AT+CPMS="));
@@ -232,14 +235,18 @@ std::optional<std::string> SimulatedModem::AnswerLocked(const std::string& comma
     return std::string("\r\n> ");
   }
   if (StartsWith(command, "AT+CMSS=")) {
-    const auto entry = store_.find(Number(argumentsOf("AT+CMSS=")));
-    if (entry == store_.end() || entry->second.status < 2) return CmsError(321);
+    std::map<int, Stored>& sm = storages_["SM"];
+    const auto entry = sm.find(Number(argumentsOf("AT+CMSS=")));
+    if (entry == sm.end() || entry->second.status < 2) return CmsError(321);
     std::string reply = Submit(entry->second.pdu, true, unsolicited);
     if (reply.find("+CMSS:") != std::string::npos) entry->second.status = 3;
     return reply;
   }
   if (StartsWith(command, "AT+CMGR=")) return ReadMessage(Number(argumentsOf("AT+CMGR=")));
-  if (StartsWith(command, "AT+CMGL")) return ListMessages(command.size() > 8 ? argumentsOf("AT+CMGL=") : "");
+  if (StartsWith(command, "AT+CMGL")) {
+    if (beforeListing_) beforeListing_();
+    return ListMessages(command.size() > 8 ? argumentsOf("AT+CMGL=") : "");
+  }
   return "\r\n" + profile_.notSupported + "\r\n";
 }
 
@@ -258,7 +265,7 @@ std::string SimulatedModem::FinishData(const std::string& data, std::vector<std:
   if (mode == DataMode::kSend) return Submit(body, false, unsolicited);
   const int index = FreeIndex();
   if (index < 0) return CmsError(322);
-  store_[index] = Stored{2, body};
+  storages_["SM"][index] = Stored{2, body};
   return "\r\n+CMGW: " + std::to_string(index) + "\r\n" + Ok();
 }
 
@@ -293,8 +300,9 @@ std::string SimulatedModem::Submit(const std::string& pdu, bool fromMemory, std:
       unsolicited.push_back("\r\n+CDS: " + std::to_string(TpduLength(report)) + "\r\n" + report + "\r\n");
     } else if (ds_ == 2) {
       int index = 1;
-      while (reports_.count(index) != 0) ++index;
-      reports_[index] = Stored{0, report};
+      std::map<int, Stored>& reports = storages_.at("SR");
+      while (reports.count(index) != 0) ++index;
+      reports[index] = Stored{0, report};
       unsolicited.push_back("\r\n+CDSI: \"SR\"," + std::to_string(index) + "\r\n");
     }
   }
@@ -332,7 +340,7 @@ std::string SimulatedModem::ListMessages(const std::string& argument) {
   }
   if (argument.empty()) wanted = 0;
   if (wanted < 0 || wanted > 4) return CmsError(302);
-  std::map<int, Stored>& storage = readStorage_ == "SR" ? reports_ : store_;
+  std::map<int, Stored>& storage = storages_[readStorage_];
   std::string reply;
   for (auto& [index, entry] : storage) {
     if (wanted != 4 && entry.status != wanted) continue;
@@ -350,7 +358,7 @@ std::string SimulatedModem::ListMessages(const std::string& argument) {
 }
 
 std::string SimulatedModem::ReadMessage(int index) {
-  std::map<int, Stored>& storage = readStorage_ == "SR" ? reports_ : store_;
+  std::map<int, Stored>& storage = storages_[readStorage_];
   const auto entry = storage.find(index);
   if (entry == storage.end()) return CmsError(321);
   const int status = entry->second.status;
@@ -369,7 +377,7 @@ std::string SimulatedModem::DeleteMessages(const std::string& arguments, std::ve
   const int index = Number(fields[0]);
   const int flag = fields.size() > 1 ? Number(fields[1]) : 0;
   if (flag < 0 || flag > 4 || (flag == 0 && index < 0)) return CmsError(302);
-  std::map<int, Stored>& storage = readStorage_ == "SR" ? reports_ : store_;
+  std::map<int, Stored>& storage = storages_[readStorage_];
   if (flag == 0) {
     storage.erase(index);
   } else {
@@ -386,19 +394,23 @@ std::string SimulatedModem::DeleteMessages(const std::string& arguments, std::ve
 std::string SimulatedModem::SelectStorage(const std::string& arguments) {
   const auto fields = SplitArguments(arguments);
   for (const std::string& name : fields) {
-    if (name != "SM" && !(name == "SR" && profile_.statusReportMemory)) return CmsError(302);
+    if (storages_.count(name) == 0) return CmsError(302);
   }
   readStorage_ = fields[0];
-  const std::string used = std::to_string(readStorage_ == "SR" ? reports_.size() : store_.size());
+  const std::string used = std::to_string(storages_[readStorage_].size());
   const std::string capacity = std::to_string(profile_.capacity);
-  return "\r\n+CPMS: " + used + "," + capacity + "," + std::to_string(store_.size()) + "," + capacity + "," +
-         std::to_string(store_.size()) + "," + capacity + "\r\n" + Ok();
+  const std::string sm = std::to_string(storages_["SM"].size());
+  return "\r\n+CPMS: " + used + "," + capacity + "," + sm + "," + capacity + "," + sm + "," + capacity + "\r\n" + Ok();
 }
 
 std::string SimulatedModem::StorageStatus() const {
   const std::string capacity = std::to_string(profile_.capacity);
-  const std::string used = std::to_string(store_.size());
-  const std::string first = readStorage_ == "SR" ? std::to_string(reports_.size()) : used;
+  const auto count = [this](const std::string& name) {
+    const auto storage = storages_.find(name);
+    return std::to_string(storage == storages_.end() ? 0 : storage->second.size());
+  };
+  const std::string used = count("SM");
+  const std::string first = count(readStorage_);
   return "\r\n+CPMS: \"" + readStorage_ + "\"," + first + "," + capacity + ",\"SM\"," + used + "," + capacity +
          ",\"SM\"," + used + "," + capacity + "\r\n" + Ok();
 }
@@ -458,7 +470,7 @@ std::optional<std::string> SimulatedModem::Place(const std::string& pdu) {
   if (mt_ == 2) return "\r\n+CMT: ," + std::to_string(TpduLength(pdu)) + "\r\n" + pdu + "\r\n";
   const int index = FreeIndex();
   if (index < 0) return std::nullopt;
-  store_[index] = Stored{0, pdu};
+  storages_["SM"][index] = Stored{0, pdu};
   if (mt_ == 0) return std::string();  // stored quietly, as before AT+CNMI
   return "\r\n+CMTI: \"SM\"," + std::to_string(index) + "\r\n";
 }
@@ -474,7 +486,7 @@ void SimulatedModem::PlaceWaiting(std::vector<std::string>& unsolicited) {
 
 int SimulatedModem::FreeIndex() const {
   for (int index = 1; index <= profile_.capacity; ++index) {
-    if (store_.count(index) == 0) return index;
+    if (storages_.at("SM").count(index) == 0) return index;
   }
   return -1;
 }
@@ -498,6 +510,26 @@ std::string SimulatedModem::Noise() {
   for (int i = 0; i < length; ++i) noise += kJunk[random_() % kJunk.size()];
   if (random_() % 2 == 0) noise += std::string(1, '\0') + "\xFF";
   return noise + "\r\n";
+}
+
+void SimulatedModem::Store(const std::string& memory, int index, std::string pdu, int status) {
+  std::lock_guard lock(mutex_);
+  storages_[memory][index] = Stored{status, std::move(pdu)};
+}
+
+std::vector<int> SimulatedModem::StoredIndexes(const std::string& memory) const {
+  std::lock_guard lock(mutex_);
+  std::vector<int> indexes;
+  const auto storage = storages_.find(memory);
+  if (storage != storages_.end()) {
+    for (const auto& [index, entry] : storage->second) indexes.push_back(index);
+  }
+  return indexes;
+}
+
+void SimulatedModem::BeforeListing(std::function<void()> wait) {
+  std::lock_guard lock(mutex_);
+  beforeListing_ = std::move(wait);
 }
 
 void SimulatedModem::SendStatusReports(bool on, int status) {
@@ -536,7 +568,9 @@ std::vector<Submission> SimulatedModem::Submissions() const {
 
 int SimulatedModem::StoredCount() const {
   std::lock_guard lock(mutex_);
-  return static_cast<int>(store_.size());
+  int count = 0;
+  for (const auto& [name, storage] : storages_) count += name == "SR" ? 0 : static_cast<int>(storage.size());
+  return count;
 }
 
 int SimulatedModem::WaitingInNetwork() const {

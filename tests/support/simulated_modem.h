@@ -65,6 +65,11 @@ class SimulatedModem {
   // Status reports for submissions that ask for one, with this TP-ST.
   void SendStatusReports(bool on, int status = 0);
   void SetUssdReply(std::string reply);
+  // Puts a message into a storage ("SM", "ME", "SR") directly, as left
+  // there before (status: 0 unread, 1 read, 2 unsent, 3 sent).
+  void Store(const std::string& memory, int index, std::string pdu, int status = 0);
+  // Runs before each answer to AT+CMGL (a test holds a listing there).
+  void BeforeListing(std::function<void()> wait);
 
   // Faults.
   // The next `count` submissions are refused with "+CMS ERROR: <error>".
@@ -78,7 +83,8 @@ class SimulatedModem {
 
   // What happened.
   std::vector<Submission> Submissions() const;
-  int StoredCount() const;
+  int StoredCount() const;  // messages in "SM" and "ME"
+  std::vector<int> StoredIndexes(const std::string& memory) const;
   // Deliveries not yet stored or handed over (the modem unplugged or full,
   // or waiting for a submission's reply).
   int WaitingInNetwork() const;
@@ -130,8 +136,7 @@ class SimulatedModem {
   int dataLength_ = 0;
   std::string textDestination_;
   // The SIM and the network.
-  std::map<int, Stored> store_;
-  std::map<int, Stored> reports_;  // the "SR" storage
+  std::map<std::string, std::map<int, Stored>> storages_;  // "SM", "ME" and "SR"
   std::deque<std::string> network_;
   std::vector<Submission> submissions_;
   int nextReference_ = 1;
@@ -148,6 +153,7 @@ class SimulatedModem {
   int noisePercent_ = 0;
   std::mt19937 random_{1};
   int replies_ = 0;
+  std::function<void()> beforeListing_;
 };
 
 }  // namespace qm::test

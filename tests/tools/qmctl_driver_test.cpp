@@ -304,16 +304,9 @@ TEST(QmctlOnInstance, FindsTheNumberedDriverAndWatchEndsWhenItLeaves) {
 TEST(QmctlOnModem, MemoryListsRemovesAndClearsTheStoredMessages) {
   test::PrivateBus bus;
   test::FakeModem modem;
-  test::ScriptCompleteModem(modem);
-  const std::string first = test::DeliverPdu("+4917011111", "first");
-  const std::string second = test::DeliverPdu("+4917022222", "zweite \xC3\xBC", true);
-  modem.SetResponder([&](const std::string& line) -> std::optional<std::string> {
-    if (line == "AT+CMGL=4\r\n") {
-      return "\r\n+CMGL: 3,1,," + std::to_string(test::TpduLength(first)) + "\r\n" + first + "\r\n+CMGL: 7,1,," +
-             std::to_string(test::TpduLength(second)) + "\r\n" + second + "\r\n\r\nOK\r\n";
-    }
-    return std::string("\r\nOK\r\n");
-  });
+  test::SimulatedModem& sim = modem.Simulate();
+  sim.Store("SM", 3, test::DeliverPdu("+4917011111", "first"), 1);
+  sim.Store("SM", 7, test::DeliverPdu("+4917022222", "zweite \xC3\xBC", true), 1);
   test::DriverSandbox box({{"modem.emulation", "0"}, {"modem.port", modem.SlavePath()}, {"status.time", "1"}});
   test::DriverProcess driver(box, {"-noicon"});
   ASSERT_TRUE(test::WaitForFileContaining(box.UserFile("qmdriver.status"), "state:ready"))
@@ -333,12 +326,14 @@ TEST(QmctlOnModem, MemoryListsRemovesAndClearsTheStoredMessages) {
   const Result removed = RunQmctl({"memory", "remove", "1"});
   EXPECT_EQ(removed.status, 0) << removed.err;
   EXPECT_TRUE(modem.WaitForReceived("AT+CMGD=7\r\n")) << modem.Received();
+  EXPECT_EQ(sim.StoredIndexes("SM"), std::vector<int>{3});
   // An index the listing does not have is refused as invalid: wrong usage.
   const Result beyond = RunQmctl({"memory", "remove", "2"});
   EXPECT_EQ(beyond.status, 2);
   EXPECT_EQ(beyond.err, "qmctl: Invalid value\n");
   EXPECT_EQ(RunQmctl({"memory", "clear"}).status, 0);
   EXPECT_TRUE(modem.WaitForReceived("AT+CMGD=1,4\r\n")) << modem.Received();
+  EXPECT_TRUE(sim.StoredIndexes("SM").empty());
 
   driver.Signal(SIGTERM);
   EXPECT_EQ(driver.WaitExit(20s), 0);
