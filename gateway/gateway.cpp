@@ -51,7 +51,7 @@ void Gateway::Execute(DriverCommand command) {
         } else {
           const bool wasReady = modem_.IsReady();
           session_.OnModemEvent(*event, command.result != 0);
-          incoming_.OnCommandReply(*event, command.result != 0);
+          incoming_.OnCommandReply(*event);
           if (!wasReady && modem_.IsReady()) {
             for (auto& [memory, index] : incoming_.RecheckUndeleted()) OnStoredNotice(memory, index);
           }

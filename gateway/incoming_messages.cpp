@@ -78,7 +78,7 @@ std::vector<std::pair<std::string, int>> IncomingMessages::RecheckUndeleted() {
   return locations;
 }
 
-void IncomingMessages::OnCommandReply(const AsyncEvent& event, bool /*success*/) {
+void IncomingMessages::OnCommandReply(const AsyncEvent& event) {
   // Done when the modem answered: OK, or a +CMS error (nothing there). No
   // answer at all (a time-out, the link gone) leaves it to be checked again.
   const bool answered = event.kind == EventKind::kOk || event.kind == EventKind::kFailure;
@@ -95,14 +95,14 @@ void IncomingMessages::OnCommandReply(const AsyncEvent& event, bool /*success*/)
 
 bool IncomingMessages::IsDuplicate(SMSMessage& message) {
   const ConfigStore& config = context_.config;
-  // Only a polling round, or the listing after a connection, collects what
-  // it has seen; outside them, nothing is kept (a later genuine repeat is
-  // not a duplicate of it).
   const bool polling = ConfiguredReadMode(config) == ReadMode::kPolling;
   const bool fromMemory = !message.memoryIndexes.empty();
   // Stored before; only its deletion went missing. Deleted again (the
   // locations stay with it).
   if (fromMemory && IsUndeletedCopy(message)) return true;
+  // Only a polling round, or the listing after a connection, collects what
+  // it has seen; outside them, nothing is kept (a later genuine repeat is
+  // not a duplicate of it).
   if ((polling && IsPolling(listing_.Step())) || (!polling && fromMemory)) {
     const SMSMessage* seen = polling ? listing_.CollectPolled(message) : listing_.CollectCaughtUp(message);
     if (seen != nullptr) {

@@ -35,7 +35,7 @@ class IncomingMessages {
   void OnListedMessage(std::unique_ptr<SMSMessage> message);
 
   // The reply to a command the sending worker ran (CMD_MODEM_EVENT).
-  void OnCommandReply(const AsyncEvent& event, bool success);
+  void OnCommandReply(const AsyncEvent& event);
   // After a reconnection: the memory locations of stored messages whose
   // deletion the modem never answered, to be read again. The same message
   // found there is deleted as a duplicate; another one is new and taken in.
@@ -64,10 +64,10 @@ class IncomingMessages {
 
   GatewayContext context_;
   ModemInfo& modem_;
-  std::vector<Undeleted> undeleted_;
   MemoryListing& listing_;
   DeliveryReports& reports_;
   MessageObservers* observers_ = nullptr;
+  std::vector<Undeleted> undeleted_;
 };
 
 }  // namespace qm
