@@ -36,6 +36,11 @@ bool StillTrying(uint32_t status) { return status >= 0x20 && status < 0x40; }
 
 DeliveryReports::DeliveryReports(const GatewayContext& context) : context_(context) {}
 
+namespace {
+constexpr std::size_t kMostHeld = 64;
+constexpr auto kHeldFor = std::chrono::minutes(10);
+}  // namespace
+
 void DeliveryReports::ApplyStatusReport(StatusReport& report) {
   if (StillTrying(report.status)) {
     context_.log.Write(LogLevel::kDetail, "Status report for message reference " + std::to_string(report.reference) +
@@ -43,14 +48,27 @@ void DeliveryReports::ApplyStatusReport(StatusReport& report) {
                                               std::to_string(report.status) + ")");
     return;
   }
+  if (Apply(report)) return;
+  if (held_.size() >= kMostHeld) held_.pop_front();
+  held_.push_back(Held{report, std::chrono::steady_clock::now()});
+}
+
+void DeliveryReports::RetryHeldReports(int32_t reference) {
+  const auto now = std::chrono::steady_clock::now();
+  std::erase_if(held_, [&](Held& h) {
+    return now - h.since > kHeldFor || ((h.report.reference & 0xFF) == (reference & 0xFF) && Apply(h.report));
+  });
+}
+
+bool DeliveryReports::Apply(StatusReport& report) {
   FileDatabase& sent = *context_.tables.sent;
   const std::string separator = sent.Separator();
   Row row;
   // The reference is one octet, so it repeats: the newest row is the one meant.
   const std::string reference = std::to_string(static_cast<uint32_t>(report.reference));
-  if (sent.FindLastEqual(kSentRefIdColumn, reference, row) == 0) return;
+  if (sent.FindLastEqual(kSentRefIdColumn, reference, row) == 0) return false;
   row.resize(kSentColumns.size());
-  if (!SameSubscriber(UnescapeFieldText(row[kSentToColumn], separator), report.from)) return;
+  if (!SameSubscriber(UnescapeFieldText(row[kSentToColumn], separator), report.from)) return false;
 
   const bool delivered = DeliveryOutcome(report.status) == MessageStatus::kDelivered;
   const uint32_t flags = ReadUnsigned(row[kSentFlagsColumn]) | (delivered ? kFlagDelivered : kFlagNotDelivered);
@@ -73,6 +91,7 @@ void DeliveryReports::ApplyStatusReport(StatusReport& report) {
   context_.notices.ShowBalloon("Delivery report received",
                                "SMS sent to " + report.from +
                                    (delivered ? " was delivered successfully" : " was not delivered for some reason"));
+  return true;
 }
 
 }  // namespace qm

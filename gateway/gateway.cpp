@@ -60,7 +60,10 @@ void Gateway::Execute(DriverCommand command) {
       break;
     case CMD_SEND_RESULT:
       if (auto message = command.TakeMessage()) {
+        const bool sent = static_cast<SendOutcome>(command.result) == SendOutcome::kSent;
+        const int32_t reference = message->reference;
         outcomes_.OnSendResult(std::move(message), static_cast<SendOutcome>(command.result));
+        if (sent) reports_.RetryHeldReports(reference);
       }
       break;
     case CMD_LISTED_MESSAGE:

@@ -103,7 +103,7 @@ bool IncomingMessages::IsDuplicate(SMSMessage& message) {
   // Only a polling round, or the listing after a connection, collects what
   // it has seen; outside them, nothing is kept (a later genuine repeat is
   // not a duplicate of it).
-  if ((polling && IsPolling(listing_.Step())) || (!polling && fromMemory)) {
+  if ((polling && IsPolling(listing_.Step())) || !polling) {
     const SMSMessage* seen = polling ? listing_.CollectPolled(message) : listing_.CollectCaughtUp(message);
     if (seen != nullptr) {
       // The same locations listed again are the first copy's, which its own

@@ -189,7 +189,11 @@ const SMSMessage* MemoryListing::CollectCaughtUp(const SMSMessage& message) {
   const auto seen =
       std::find_if(caughtUp_.begin(), caughtUp_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
   if (seen != caughtUp_.end()) return seen->get();
-  if (IsPolling(step_)) caughtUp_.push_back(message.Clone());  // only while the listing runs: bounded
+  // A notice read just before the listing starts may meet it again, so all
+  // are kept, as many as a large memory holds.
+  constexpr std::size_t kMostKept = 256;
+  if (caughtUp_.size() >= kMostKept) caughtUp_.erase(caughtUp_.begin());
+  caughtUp_.push_back(message.Clone());
   return nullptr;
 }
 

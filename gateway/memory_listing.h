@@ -88,10 +88,9 @@ class MemoryListing {
   // copy of this one and returns nullptr.
   const SMSMessage* CollectPolled(const SMSMessage& message);
   // After a connection, the catch-up listing and the notifications of the
-  // same moments may both hand over one stored message. While the listing
-  // runs, the messages read from memory are kept; until the next
-  // connection, a message equal to one of them is answered with that one
-  // (otherwise nullptr).
+  // same moments may both hand over one stored message. The messages taken
+  // in since the connection are kept (the newest 256); a message equal to
+  // one of them is answered with that one (otherwise nullptr).
   const SMSMessage* CollectCaughtUp(const SMSMessage& message);
   // The automation reader's messages.
   void AddListed(std::unique_ptr<SMSMessage> message);

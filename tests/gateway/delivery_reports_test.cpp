@@ -115,6 +115,23 @@ TEST_F(DeliveryReportsTest, OtherRecipientOrUnknownReferenceIsIgnored) {
   EXPECT_TRUE(recorder_.log.empty());
 }
 
+// A report that overtakes its message's outcome waits for the row; one for
+// another reference (or another recipient) is left alone.
+TEST_F(DeliveryReportsTest, AReportAheadOfItsSentRowIsAppliedWhenTheRowIsFiled) {
+  Report("+4917012345", 21, 0);
+  Report("+4917099999", 22, 0);
+  EXPECT_TRUE(recorder_.log.empty());
+  const std::string other = Sent("+4917012345", 22, 8);
+  reports_.RetryHeldReports(22);
+  EXPECT_EQ(Flags(other), "4");
+  const std::string key = Sent("+4917012345", 21, 9);
+  reports_.RetryHeldReports(21);
+  EXPECT_EQ(Flags(key), "20");
+  EXPECT_EQ(recorder_.log.size(), 3u);
+  reports_.RetryHeldReports(21);  // applied once
+  EXPECT_EQ(recorder_.log.size(), 3u);
+}
+
 TEST_F(DeliveryReportsTest, FailedSaveIsLoggedAndTheReportStillCounts) {
   const std::string key = Sent("+4917012345", 5, 9);
   // The table's folder turns into a file: no write can succeed, even as root.

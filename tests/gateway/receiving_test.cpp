@@ -263,6 +263,10 @@ TEST_F(ReceivingConcurrent, StatusReportsMarkTheirSentRowsWhereverTheModemPutsTh
   // header's length tells each report's own layout all the same.
   config_.SetInt("cds_no_smsc_addr", 1);
   Connect();
+  // The listing of what arrived before the connection is over before the
+  // news below is stored.
+  ASSERT_TRUE(Eventually([&] { return Times("AT+CMGL=0\r\n") >= 1; }));
+  Settle();
 
   const std::string bare = StatusReportPdu(7, "0829200000", 0, false);
   modem_.Send("\r\n+CDS: " + std::to_string(bare.size() / 2) + "\r\n" + bare + "\r\n");
