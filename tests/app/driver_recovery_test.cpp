@@ -118,6 +118,7 @@ TEST(DriverRecovery, EveryDialectSendsReceivesAndAnswersUssd) {
       {"budget stick", test::ModemProfile::BudgetStick(), {}},
       {"phone", test::ModemProfile::Phone(), {}},
       {"text mode", test::ModemProfile::UsbStick(), {{"sender.send_mode", "1"}, {"modem.use_features", "0"}}},
+      {"sent from memory", test::ModemProfile::UsbStick(), {{"sender.use_memory", "1"}}},
       {"PIN", locked, {{"modem.use_pin", "1"}, {"modem.pin", "2468"}}},
   };
   const std::string longText(200, 'x');
@@ -140,10 +141,13 @@ TEST(DriverRecovery, EveryDialectSendsReceivesAndAnswersUssd) {
     EXPECT_EQ(test::CountByColumn(rig.Rows("sent"), kOutgoingContent)["short one"], 1);
     EXPECT_EQ(test::CountByColumn(rig.Rows("sent"), kOutgoingContent)[longText], 1);
     int parts = 0;
-    for (const test::Submission& s : rig.Sim().Submissions()) parts += s.destination == "+4917012345" ? 1 : 0;
+    for (const test::Submission& s : rig.Sim().Submissions()) {
+      parts += s.destination == "+4917012345" ? 1 : 0;
+      EXPECT_EQ(s.fromMemory, dialect.settings.count("sender.use_memory") != 0);
+    }
     EXPECT_EQ(parts, 3);  // the long text in two parts (as a PDU in text mode, which cannot join parts)
     EXPECT_EQ(test::CountByColumn(rig.Rows("inbox"), kInboxContent)["waiting in the SIM"], 1);
-    EXPECT_EQ(rig.Sim().StoredCount(), 0);
+    EXPECT_EQ(rig.Sim().StoredCount(), 0);  // what was read or sent from memory is deleted
     if (dialect.profile.ussd) {
       EXPECT_NE(rig.Log().find("Got reply to USSD command"), std::string::npos);
     }
