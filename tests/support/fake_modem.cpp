@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -38,6 +39,13 @@ void FakeModem::OpenPty() {
   if (::ptsname_r(master_.get(), name, sizeof name) != 0) throw std::runtime_error("ptsname failed");
   slavePath_ = name;
   heldSlave_.Reset(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  // Raw from the start, as a serial line is: a fresh pty's line discipline
+  // would echo what the modem says back to it until the driver sets it up.
+  termios raw{};
+  if (heldSlave_ && ::tcgetattr(heldSlave_.get(), &raw) == 0) {
+    ::cfmakeraw(&raw);
+    ::tcsetattr(heldSlave_.get(), TCSANOW, &raw);
+  }
 }
 
 void FakeModem::Link() {
