@@ -30,6 +30,15 @@ constexpr std::size_t kContent = 5;
 constexpr std::size_t kUniqueId = 9;
 constexpr std::size_t kInboxContent = 4;
 
+// Under AddressSanitizer the heap keeps freed blocks in quarantine, so the
+// resident size says nothing about leaks; LeakSanitizer checks those when
+// the driver exits (and a leak makes its exit status non-zero).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryMeasurable = false;
+#else
+constexpr bool kMemoryMeasurable = true;
+#endif
+
 int SoakMessages() {
   const char* value = std::getenv("QM_SOAK_MESSAGES");
   return value != nullptr ? std::max(10, std::atoi(value)) : 150;
@@ -187,7 +196,9 @@ TEST(Soak, MessagesBothWaysThroughRandomFaultsAreAllAccountedFor) {
   // Flat: no descriptor left open, memory grown by little more than the
   // rows the tables now hold.
   EXPECT_LE(after.fds, before.fds + 1) << "descriptors " << before.fds << " -> " << after.fds;
-  EXPECT_LT(after.rssKb - before.rssKb, 4096 + outgoing) << "RSS " << before.rssKb << " kB -> " << after.rssKb;
+  if (kMemoryMeasurable) {
+    EXPECT_LT(after.rssKb - before.rssKb, 4096 + outgoing) << "RSS " << before.rssKb << " kB -> " << after.rssKb;
+  }
   // A deletion cut off by the last unplug may leave its (stored) message in
   // the SIM: it is read again and deleted after the next connection.
   std::cout << "soak: " << sim.StoredCount() << " left in the SIM; " << outgoing << " out (" << sentRows.size() << " sent, " << failedRows.size() << " failed), "
