@@ -1,7 +1,10 @@
 #include "app/config_locations.h"
 
+#include <algorithm>
+
 #include "app/message_box.h"
 #include "base/path_variables.h"
+#include "platform/environment.h"
 #include "platform/file_util.h"
 
 namespace qm {
@@ -14,7 +17,28 @@ ConfigLocations MakeConfigLocations(unsigned instance, const std::string& progra
   if (instance > 0) where.subkey += " " + std::to_string(instance);
   where.userFolder = ExpandPathVariables(kUserFolder, useServiceProfile);
   where.userFile = where.userFolder + "/" + std::string(kConfigFileName);
+  // A Linux program is started from anywhere: the current folder comes
+  // first, as it always has, then the installed copy.
+  const auto add = [&where](std::string folder) {
+    if (!folder.empty() && std::find(where.templateFolders.begin(), where.templateFolders.end(), folder) ==
+                               where.templateFolders.end()) {
+      where.templateFolders.push_back(std::move(folder));
+    }
+  };
+  add(programFolder);
+  const std::string executable = ExecutablePath();
+  if (!executable.empty()) add(DirName(DirName(executable)) + "/share/qmdriver");
+#ifdef QM_DATA_DIR
+  add(QM_DATA_DIR);
+#endif
   where.templatePath = programFolder + "/" + std::string(kConfigFileName);
+  for (const std::string& folder : where.templateFolders) {
+    const std::string candidate = folder + "/" + std::string(kConfigFileName);
+    if (IsRegularFile(candidate)) {
+      where.templatePath = candidate;
+      break;
+    }
+  }
   return where;
 }
 
@@ -26,7 +50,10 @@ bool LoadConfiguration(ConfigStore& config, const ConfigLocations& where) {
     return false;
   }
   if (!config.LoadFromFile(where.templatePath)) {
-    ShowMessageBox("Error", "Failed to initialize application! Please reinstall Quillmoor GSM Modem Driver!");
+    std::string searched;
+    for (const std::string& folder : where.templateFolders) searched += (searched.empty() ? "" : ", ") + folder;
+    ShowMessageBox("Error", "Failed to initialize application! Please reinstall Quillmoor GSM Modem Driver!\n"
+                            "The template " + std::string(kConfigFileName) + " was looked for in: " + searched);
     return false;
   }
   return true;

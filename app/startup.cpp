@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <cstdio>
+
 #include <unistd.h>
 
 #include <iostream>
@@ -8,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "app/config_locations.h"
+#include "app/information_switches.h"
 #include "app/instance_names.h"
 #include "app/main_frame.h"
 #include "app/message_box.h"
@@ -297,6 +300,10 @@ int Driver::Run() {
 }  // namespace
 
 int RunDriver(int argc, const char* const* argv) {
+  if (const InformationSwitch which = FindInformationSwitch(argc, argv); which != InformationSwitch::kNone) {
+    std::fputs(InformationText(which).c_str(), stdout);
+    return 0;
+  }
   const std::string commandLine = JoinCommandLine(argc, argv);
   const StartupOptions options = ParseCommandLine(commandLine);
   ApplySignalDefaults(!options.service);

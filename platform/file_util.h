@@ -60,6 +60,9 @@ bool WriteAll(int fd, std::string_view data);
 // Creates a folder and its parents (like mkdir -p). True when it exists after.
 bool MakeDirectories(const std::string& path, mode_t mode = 0755, SysError* err = nullptr);
 
+// True when the path names a regular file (links followed).
+bool IsRegularFile(const std::string& path);
+
 // The folder part of a path ("." when there is none).
 std::string DirName(const std::string& path);
 

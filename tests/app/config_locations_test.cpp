@@ -49,8 +49,10 @@ TEST_F(ConfigLocationsTest, LoadConfigurationFailsWithoutTemplate) {
   ConfigStore c;
   testing::internal::CaptureStderr();
   EXPECT_FALSE(LoadConfiguration(c, MakeConfigLocations(0, program.path(), false)));
+  // It says where it looked: the current folder first, then the installed copies.
   EXPECT_NE(testing::internal::GetCapturedStderr().find(
-                "Failed to initialize application! Please reinstall Quillmoor GSM Modem Driver!"),
+                "Failed to initialize application! Please reinstall Quillmoor GSM Modem Driver!\n"
+                "The template qmdriver.cfg was looked for in: " + program.path() + ", "),
             std::string::npos);
 }
 

@@ -64,8 +64,8 @@ std::vector<std::string> DriverSandbox::Environment() const {
 }
 
 DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args,
-                             std::vector<std::string> unset) {
-  std::vector<std::string> argv = {QM_QMDRIVER_PATH};
+                             std::vector<std::string> unset, std::string program, std::string folder) {
+  std::vector<std::string> argv = {std::move(program)};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = sandbox.Environment();
   std::erase_if(env, [&](const std::string& entry) {
@@ -78,23 +78,29 @@ DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::stri
   std::vector<char*> cenv;
   for (const auto& e : env) cenv.push_back(const_cast<char*>(e.c_str()));
   cenv.push_back(nullptr);
-  const std::string folder = sandbox.ProgramFolder();
+  if (folder.empty()) folder = sandbox.ProgramFolder();
   static int started = 0;
   stderrPath_ = sandbox.Home() + "/driver-" + std::to_string(++started) + ".stderr";
+  stdoutPath_ = sandbox.Home() + "/driver-" + std::to_string(started) + ".stdout";
   const int errFd = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int outFd = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   pid_ = ::fork();
   if (pid_ == 0) {
     // A test that dies leaves no driver behind to open recycled ptys.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (errFd >= 0) ::dup2(errFd, STDERR_FILENO);
+    if (outFd >= 0) ::dup2(outFd, STDOUT_FILENO);
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
     ::execve(cargv[0], cargv.data(), cenv.data());
     ::_exit(127);
   }
   if (errFd >= 0) ::close(errFd);
+  if (outFd >= 0) ::close(outFd);
 }
 
 std::string DriverProcess::Stderr() const { return ReadFile(stderrPath_); }
+
+std::string DriverProcess::Stdout() const { return ReadFile(stdoutPath_); }
 
 DriverProcess::~DriverProcess() {
   if (pid_ > 0 && !reaped_) {

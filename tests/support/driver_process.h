@@ -34,15 +34,20 @@ class DriverSandbox {
 
 class DriverProcess {
  public:
-  // `unset` names environment variables the child does not get.
-  DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args, std::vector<std::string> unset = {});
+  // `unset` names environment variables the child does not get; `program`
+  // is the qmdriver to run (the one built with the tests by default), in
+  // `folder` (the sandbox's program folder by default).
+  DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args, std::vector<std::string> unset = {},
+                std::string program = QM_QMDRIVER_PATH, std::string folder = {});
   ~DriverProcess();  // kills a child that is still running
   DriverProcess(const DriverProcess&) = delete;
   DriverProcess& operator=(const DriverProcess&) = delete;
 
   pid_t pid() const { return pid_; }
-  // What the child wrote to its standard error (start-up message boxes).
+  // What the child wrote to its standard error (start-up message boxes)
+  // and to its standard output.
   std::string Stderr() const;
+  std::string Stdout() const;
   void Signal(int signal) const;
   // The exit code, or nullopt when the child has not ended within `limit`
   // (-1 when a signal ended it).
@@ -52,6 +57,7 @@ class DriverProcess {
   pid_t pid_ = -1;
   bool reaped_ = false;
   std::string stderrPath_;
+  std::string stdoutPath_;
 };
 
 // Waits (at most `limit`) until the file exists and contains `text`.

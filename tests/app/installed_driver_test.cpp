@@ -1,0 +1,60 @@
+// The driver as a user installs and first meets it: "cmake --install" into a
+// prefix, the switches a newcomer tries, and a start from a folder that holds
+// no template.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "tests/support/driver_process.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using test::DriverProcess;
+using test::DriverSandbox;
+using test::ReadFile;
+
+TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself) {
+  test::TempDir prefix;
+  const std::string install =
+      "cmake --install '" + std::string(QM_BINARY_DIR) + "' --prefix '" + prefix.path() + "' > /dev/null";
+  ASSERT_EQ(std::system(install.c_str()), 0);
+  for (const char* file : {"bin/qmdriver", "bin/qmctl", "share/qmdriver/qmdriver.cfg",
+                           "share/qmdriver/interfaces/org.quillmoor.GSM.ISMSDriver.xml",
+                           "share/dbus-1/system.d/org.quillmoor.GSM.conf", "lib/systemd/system/qmdriver.service",
+                           "lib/systemd/system/qmdriver@.service"}) {
+    EXPECT_TRUE(test::FileExists(prefix.File(file))) << file;
+  }
+  const std::string installed = prefix.File("bin/qmdriver");
+  DriverSandbox box(std::map<std::string, std::string>{{"status.time", "1"}});
+
+  // The switches print and end before anything starts.
+  DriverProcess help(box, {"--help"}, {}, installed);
+  EXPECT_EQ(help.WaitExit(10s), 0);
+  EXPECT_EQ(help.Stdout().rfind("Usage: qmdriver [switch...]\n", 0), 0u) << help.Stdout();
+  EXPECT_NE(help.Stdout().find("  -instN "), std::string::npos);
+  DriverProcess version(box, {"-V"}, {}, installed);
+  EXPECT_EQ(version.WaitExit(10s), 0);
+  EXPECT_EQ(version.Stdout(), "qmdriver " QM_VERSION "\n");
+  EXPECT_FALSE(test::FileExists(box.UserFile("qmdriver.log")));
+
+  // Started in a folder without a template: the built driver says where it
+  // looked; the installed one takes its own and runs on the emulator.
+  test::TempDir elsewhere;
+  DriverProcess lost(box, {"-noicon"}, {}, QM_QMDRIVER_PATH, elsewhere.path());
+  lost.WaitExit(20s);
+  EXPECT_NE(lost.Stderr().find("The template qmdriver.cfg was looked for in: " + elsewhere.path() + ", "),
+            std::string::npos)
+      << lost.Stderr();
+  DriverProcess driver(box, {"-noicon"}, {}, installed, elsewhere.path());
+  ASSERT_TRUE(test::WaitForFileContaining(box.UserFile("qmdriver.status"), "port: Emulator; state:ready"))
+      << ReadFile(box.UserFile("qmdriver.log")) << driver.Stderr();
+  driver.Signal(SIGTERM);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
+}
+
+}  // namespace
+}  // namespace qm
