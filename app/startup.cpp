@@ -10,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "app/config_locations.h"
+#include "app/first_run_notice.h"
 #include "app/information_switches.h"
 #include "app/instance_names.h"
 #include "app/main_frame.h"
@@ -271,6 +272,9 @@ int Driver::Run() {
 
   log_->Write(LogLevel::kDetail, std::string(kProductTitle) + " " QM_VERSION " started" + TitleSuffix(options_.instance) +
                      (tray ? " (session)" : " (service)") + ", program folder " + programFolder_);
+  if (tray && StdoutIsTerminal()) {
+    std::cout << FirstRunNotice(GatherFirstRunFacts(config_, options_.instance, options_.serviceProfile)) << std::flush;
+  }
   // Caught before any thread runs, so that a stop request always goes through
   // the exit sequence.
   SignalWatcher signals(ShutdownSignals(tray), [this](int) { frame_->PostCommand(kFrameExit); });

@@ -75,6 +75,8 @@ std::string ExecutablePath() {
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 std::optional<std::string> LookupVariable(std::string_view name) {
   if (name.empty()) return std::nullopt;
   const std::string key(name);

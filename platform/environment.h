@@ -40,5 +40,7 @@ std::string ExecutablePath();
 
 // True when standard input is a terminal (someone can answer a question).
 bool StdinIsTerminal();
+// True when standard output is a terminal (someone reads what is printed).
+bool StdoutIsTerminal();
 
 }  // namespace qm

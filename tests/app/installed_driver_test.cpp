@@ -54,6 +54,25 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
       << ReadFile(box.UserFile("qmdriver.log")) << driver.Stderr();
   driver.Signal(SIGTERM);
   EXPECT_EQ(driver.WaitExit(20s), 0);
+  EXPECT_EQ(driver.Stdout(), "");  // output redirected: nothing to say
+}
+
+// Started by hand in a terminal, the driver says once what it runs on, where
+// its files are and how to stop it.
+TEST(InstalledDriver, StartedInATerminalItSaysWhereItIs) {
+  DriverSandbox box(std::map<std::string, std::string>{{"status.time", "1"}});
+  DriverProcess driver(box, {"-noicon", "-inst2"}, {}, QM_QMDRIVER_PATH, {}, true);
+  ASSERT_TRUE(test::WaitForFileContaining(box.UserFile("qmdriver.2.status"), "state:ready"))
+      << ReadFile(box.UserFile("qmdriver.2.log"));
+  const std::string said = driver.Stdout();
+  EXPECT_NE(said.find("Quillmoor GSM Modem Driver " QM_VERSION " instance 2 is running on the built-in emulator."),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("  log:     " + box.UserFile("qmdriver.2.log")), std::string::npos) << said;
+  EXPECT_NE(said.find("  status:  " + box.UserFile("qmdriver.2.status")), std::string::npos) << said;
+  EXPECT_NE(said.find("Ask it with \"qmctl status --instance 2\"; stop it with Ctrl+C."), std::string::npos) << said;
+  driver.Signal(SIGINT);
+  EXPECT_EQ(driver.WaitExit(20s), 0);
 }
 
 }  // namespace

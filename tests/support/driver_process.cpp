@@ -1,6 +1,8 @@
 #include "tests/support/driver_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 extern char** environ;
@@ -64,7 +67,8 @@ std::vector<std::string> DriverSandbox::Environment() const {
 }
 
 DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args,
-                             std::vector<std::string> unset, std::string program, std::string folder) {
+                             std::vector<std::string> unset, std::string program, std::string folder,
+                             bool terminal) {
   std::vector<std::string> argv = {std::move(program)};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = sandbox.Environment();
@@ -84,12 +88,27 @@ DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::stri
   stdoutPath_ = sandbox.Home() + "/driver-" + std::to_string(started) + ".stdout";
   const int errFd = ::open(stderrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int outFd = ::open(stdoutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  std::string terminalName;
+  if (terminal) {
+    terminal_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char name[128];
+    if (terminal_ < 0 || ::grantpt(terminal_) != 0 || ::unlockpt(terminal_) != 0 ||
+        ::ptsname_r(terminal_, name, sizeof name) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    terminalName = name;
+  }
   pid_ = ::fork();
   if (pid_ == 0) {
     // A test that dies leaves no driver behind to open recycled ptys.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (errFd >= 0) ::dup2(errFd, STDERR_FILENO);
-    if (outFd >= 0) ::dup2(outFd, STDOUT_FILENO);
+    if (terminal) {
+      const int slave = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
+      if (slave >= 0) ::dup2(slave, STDOUT_FILENO);
+    } else if (outFd >= 0) {
+      ::dup2(outFd, STDOUT_FILENO);
+    }
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
     ::execve(cargv[0], cargv.data(), cenv.data());
     ::_exit(127);
@@ -100,13 +119,23 @@ DriverProcess::DriverProcess(const DriverSandbox& sandbox, std::vector<std::stri
 
 std::string DriverProcess::Stderr() const { return ReadFile(stderrPath_); }
 
-std::string DriverProcess::Stdout() const { return ReadFile(stdoutPath_); }
+std::string DriverProcess::Stdout() const {
+  if (terminal_ < 0) return ReadFile(stdoutPath_);
+  char buf[4096];
+  for (pollfd p{terminal_, POLLIN, 0}; ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;) {
+    const ssize_t n = ::read(terminal_, buf, sizeof buf);
+    if (n <= 0) break;
+    terminalOutput_.append(buf, static_cast<std::size_t>(n));
+  }
+  return terminalOutput_;
+}
 
 DriverProcess::~DriverProcess() {
   if (pid_ > 0 && !reaped_) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
+  if (terminal_ >= 0) ::close(terminal_);
 }
 
 void DriverProcess::Signal(int signal) const {

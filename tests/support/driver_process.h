@@ -36,9 +36,10 @@ class DriverProcess {
  public:
   // `unset` names environment variables the child does not get; `program`
   // is the qmdriver to run (the one built with the tests by default), in
-  // `folder` (the sandbox's program folder by default).
+  // `folder` (the sandbox's program folder by default); with `terminal`
+  // its standard output is a terminal, as when a user starts it by hand.
   DriverProcess(const DriverSandbox& sandbox, std::vector<std::string> args, std::vector<std::string> unset = {},
-                std::string program = QM_QMDRIVER_PATH, std::string folder = {});
+                std::string program = QM_QMDRIVER_PATH, std::string folder = {}, bool terminal = false);
   ~DriverProcess();  // kills a child that is still running
   DriverProcess(const DriverProcess&) = delete;
   DriverProcess& operator=(const DriverProcess&) = delete;
@@ -58,6 +59,8 @@ class DriverProcess {
   bool reaped_ = false;
   std::string stderrPath_;
   std::string stdoutPath_;
+  int terminal_ = -1;  // the master side of the child's terminal
+  mutable std::string terminalOutput_;
 };
 
 // Waits (at most `limit`) until the file exists and contains `text`.
