@@ -25,7 +25,8 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
   for (const char* file : {"bin/qmdriver", "bin/qmctl", "share/qmdriver/qmdriver.cfg",
                            "share/qmdriver/interfaces/org.quillmoor.GSM.ISMSDriver.xml",
                            "share/dbus-1/system.d/org.quillmoor.GSM.conf", "lib/systemd/system/qmdriver.service",
-                           "lib/systemd/system/qmdriver@.service"}) {
+                           "lib/systemd/system/qmdriver@.service", "share/man/man1/qmdriver.1",
+                           "share/man/man1/qmctl.1"}) {
     EXPECT_TRUE(test::FileExists(prefix.File(file))) << file;
   }
   const std::string installed = prefix.File("bin/qmdriver");
