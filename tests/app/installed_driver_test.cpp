@@ -26,8 +26,13 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
                            "share/qmdriver/interfaces/org.quillmoor.GSM.ISMSDriver.xml",
                            "share/dbus-1/system.d/org.quillmoor.GSM.conf", "lib/systemd/system/qmdriver.service",
                            "lib/systemd/system/qmdriver@.service", "share/man/man1/qmdriver.1",
-                           "share/man/man1/qmctl.1"}) {
+                           "share/man/man1/qmctl.1", "share/man/man5/qmdriver.cfg.5"}) {
     EXPECT_TRUE(test::FileExists(prefix.File(file))) << file;
+  }
+  // The settings page names every key of the template with its default.
+  const std::string page = ReadFile(prefix.File("share/man/man5/qmdriver.cfg.5"));
+  for (const char* entry : {".B modem.port\n", ".B sender.retries\n", ".B http.ca_file\n"}) {
+    EXPECT_NE(page.find(entry), std::string::npos) << entry;
   }
   const std::string installed = prefix.File("bin/qmdriver");
   DriverSandbox box(std::map<std::string, std::string>{{"status.time", "1"}});
