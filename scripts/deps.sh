@@ -10,6 +10,7 @@ PACKAGES=(
   dbus dbus-daemon dbus-bin libglib2.0-bin python3-dbus python3-gi
   libmariadb-dev mariadb-server mariadb-client socat nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  adduser util-linux  # the package test: the service user, setpriv
 )
 
 missing=()
