@@ -26,7 +26,8 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
                            "share/qmdriver/interfaces/org.quillmoor.GSM.ISMSDriver.xml",
                            "share/dbus-1/system.d/org.quillmoor.GSM.conf", "lib/systemd/system/qmdriver.service",
                            "lib/systemd/system/qmdriver@.service", "share/man/man1/qmdriver.1",
-                           "share/man/man1/qmctl.1", "share/man/man5/qmdriver.cfg.5"}) {
+                           "share/man/man1/qmctl.1", "share/man/man5/qmdriver.cfg.5",
+                           "share/bash-completion/completions/qmctl"}) {
     EXPECT_TRUE(test::FileExists(prefix.File(file))) << file;
   }
   // The settings page names every key of the template with its default.
@@ -34,6 +35,20 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
   for (const char* entry : {".B modem.port\n", ".B sender.retries\n", ".B http.ca_file\n"}) {
     EXPECT_NE(page.find(entry), std::string::npos) << entry;
   }
+  // Completion of qmctl's commands, actions and options (with a stand-in for
+  // bash-completion's set-up helper).
+  test::WriteFile(prefix.File("complete.sh"),
+                  "source \"$1\"\n"
+                  "_init_completion() { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]};\n"
+                  "  words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; }\n"
+                  "line() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _qmctl; echo \"${COMPREPLY[*]}\"; }\n"
+                  "line qmctl mem; line qmctl --instance 2 memory r; line qmctl send --fl\n");
+  const std::string completed = prefix.File("completed.txt");
+  ASSERT_EQ(std::system(("bash '" + prefix.File("complete.sh") + "' '" +
+                         prefix.File("share/bash-completion/completions/qmctl") + "' > '" + completed + "'")
+                            .c_str()),
+            0);
+  EXPECT_EQ(ReadFile(completed), "memory\nread remove\n--flash\n");
   const std::string installed = prefix.File("bin/qmdriver");
   DriverSandbox box(std::map<std::string, std::string>{{"status.time", "1"}});
 
