@@ -48,8 +48,12 @@ void IncomingMessages::DeleteFromModem(const SMSMessage& message) {
   }
 }
 
+std::string IncomingMessages::MemoryOf(const SMSMessage& message) const {
+  return message.memory.empty() ? modem_.Memory(0) : message.memory;
+}
+
 void IncomingMessages::RememberUndeleted(const SMSMessage& message, int index) {
-  const std::string memory = message.memory.empty() ? modem_.Memory(0) : message.memory;
+  const std::string memory = MemoryOf(message);
   std::erase_if(undeleted_, [&](const Undeleted& u) { return u.index == index && EqualsIgnoreCase(u.memory, memory); });
   // As many as the largest memories hold; the oldest were deleted long ago.
   constexpr std::size_t kMostRemembered = 1000;
@@ -58,7 +62,7 @@ void IncomingMessages::RememberUndeleted(const SMSMessage& message, int index) {
 }
 
 bool IncomingMessages::IsUndeletedCopy(const SMSMessage& message) const {
-  const std::string memory = message.memory.empty() ? modem_.Memory(0) : message.memory;
+  const std::string memory = MemoryOf(message);
   // Only a deletion that is no longer queued: one still waiting frees the
   // location itself, and a second could hit a message stored there after.
   return std::any_of(undeleted_.begin(), undeleted_.end(), [&](const Undeleted& u) {
@@ -100,10 +104,11 @@ bool IncomingMessages::IsDuplicate(SMSMessage& message) {
   // Stored before; only its deletion went missing. Deleted again (the
   // locations stay with it).
   if (fromMemory && IsUndeletedCopy(message)) return true;
-  // Only a polling round, or the listing after a connection, collects what
-  // it has seen; outside them, nothing is kept (a later genuine repeat is
-  // not a duplicate of it).
-  if ((polling && IsPolling(listing_.Step())) || !polling) {
+  // Polling: a round collects what it has seen, and outside one nothing is
+  // kept (a later genuine repeat is not a duplicate of it). Notification
+  // modes: what was taken in since the connection counts, as the listing
+  // after connecting and a notice may hand over the same stored message.
+  if (!polling || IsPolling(listing_.Step())) {
     const SMSMessage* seen = polling ? listing_.CollectPolled(message) : listing_.CollectCaughtUp(message);
     if (seen != nullptr) {
       // The same locations listed again are the first copy's, which its own

@@ -59,6 +59,8 @@ class IncomingMessages {
     std::unique_ptr<SMSMessage> message;
     bool recheck = false;  // its deletion is no longer queued: read it again
   };
+  // The memory a message was read from (the current one when it says none).
+  std::string MemoryOf(const SMSMessage& message) const;
   void RememberUndeleted(const SMSMessage& message, int index);
   bool IsUndeletedCopy(const SMSMessage& message) const;
 

@@ -177,18 +177,24 @@ void MemoryListing::Abandon() {
   listed_.clear();
 }
 
+namespace {
+
+// The message of `kept` that `message` repeats, or nullptr.
+const SMSMessage* FindRepeated(const std::vector<std::unique_ptr<SMSMessage>>& kept, const SMSMessage& message) {
+  const auto seen = std::find_if(kept.begin(), kept.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
+  return seen != kept.end() ? seen->get() : nullptr;
+}
+
+}  // namespace
+
 const SMSMessage* MemoryListing::CollectPolled(const SMSMessage& message) {
-  const auto seen =
-      std::find_if(polled_.begin(), polled_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
-  if (seen != polled_.end()) return seen->get();
+  if (const SMSMessage* seen = FindRepeated(polled_, message)) return seen;
   polled_.push_back(message.Clone());
   return nullptr;
 }
 
 const SMSMessage* MemoryListing::CollectCaughtUp(const SMSMessage& message) {
-  const auto seen =
-      std::find_if(caughtUp_.begin(), caughtUp_.end(), [&](const auto& m) { return m->IsDuplicateOf(message); });
-  if (seen != caughtUp_.end()) return seen->get();
+  if (const SMSMessage* seen = FindRepeated(caughtUp_, message)) return seen;
   // A notice read just before the listing starts may meet it again, so all
   // are kept, as many as a large memory holds.
   constexpr std::size_t kMostKept = 256;

@@ -272,10 +272,7 @@ std::string SimulatedModem::FinishData(const std::string& data, std::vector<std:
 std::string SimulatedModem::Submit(const std::string& pdu, bool fromMemory, std::vector<std::string>& unsolicited) {
   const std::optional<DecodedPdu> decoded = DecodeSubmitPdu(HexToBytes(pdu));
   if (!decoded) return CmsError(304);
-  if (failSubmissions_ > 0) {
-    --failSubmissions_;
-    return CmsError(failError_);
-  }
+  if (auto refusal = Refusal()) return *refusal;
   const int sca = OctetAt(pdu, 0);
   const int firstOctet = OctetAt(pdu, sca + 1);
   const int addressDigits = OctetAt(pdu, sca + 3);
@@ -285,15 +282,33 @@ std::string SimulatedModem::Submit(const std::string& pdu, bool fromMemory, std:
   submission.destination = decoded->from;
   if (typeOfAddress == 0x91 && !submission.destination.starts_with('+')) submission.destination.insert(0, "+");
   submission.text = decoded->text;
-  submission.reference = nextReference_;
   submission.reportRequested = (firstOctet & 0x20) != 0;
   submission.flash = dcs >= 0 && (dcs & 0xD3) == 0x10;
   submission.partReference = decoded->reference;
   submission.total = decoded->total;
   submission.part = decoded->part + 1;
   submission.fromMemory = fromMemory;
-  submissions_.push_back(submission);
+  return Accept(std::move(submission), unsolicited);
+}
+
+std::string SimulatedModem::SubmitText(const std::string& text, std::vector<std::string>& unsolicited) {
+  if (auto refusal = Refusal()) return *refusal;
+  Submission submission;
+  submission.destination = textDestination_;
+  submission.text = text;
+  return Accept(std::move(submission), unsolicited);
+}
+
+std::optional<std::string> SimulatedModem::Refusal() {
+  if (failSubmissions_ <= 0) return std::nullopt;
+  --failSubmissions_;
+  return CmsError(failError_);
+}
+
+std::string SimulatedModem::Accept(Submission submission, std::vector<std::string>& unsolicited) {
+  submission.reference = nextReference_;
   nextReference_ = (nextReference_ + 1) % 256;
+  submissions_.push_back(submission);
   if (submission.reportRequested && statusReports_) {
     const std::string report = StatusReportPdu(submission.reference, submission.destination, reportStatus_);
     if (ds_ == 1) {
@@ -312,22 +327,8 @@ std::string SimulatedModem::Submit(const std::string& pdu, bool fromMemory, std:
     if (!announcement) network_.push_back(delivered);
     if (announcement) news += *announcement;
   }
-  return "\r\n" + std::string(fromMemory ? "+CMSS: " : "+CMGS: ") + std::to_string(submission.reference) + "\r\n" +
-         news + Ok();
-}
-
-std::string SimulatedModem::SubmitText(const std::string& text, std::vector<std::string>& /*unsolicited*/) {
-  if (failSubmissions_ > 0) {
-    --failSubmissions_;
-    return CmsError(failError_);
-  }
-  Submission submission;
-  submission.destination = textDestination_;
-  submission.text = text;
-  submission.reference = nextReference_;
-  submissions_.push_back(submission);
-  nextReference_ = (nextReference_ + 1) % 256;
-  return "\r\n+CMGS: " + std::to_string(submission.reference) + "\r\n" + Ok();
+  return "\r\n" + std::string(submission.fromMemory ? "+CMSS: " : "+CMGS: ") + std::to_string(submission.reference) +
+         "\r\n" + news + Ok();
 }
 
 std::string SimulatedModem::ListMessages(const std::string& argument) {
@@ -427,18 +428,15 @@ std::string SimulatedModem::Ussd(const std::string& arguments, std::vector<std::
   return Ok();
 }
 
-std::string SimulatedModem::CmsError(int code) const {
-  if (cmee_ == 0) return "\r\nERROR\r\n";
-  const auto text = kCmsTexts.find(code);
-  if (cmee_ == 2 && text != kCmsTexts.end()) return "\r\n+CMS ERROR: " + text->second + "\r\n";
-  return "\r\n+CMS ERROR: " + std::to_string(code) + "\r\n";
-}
+std::string SimulatedModem::CmsError(int code) const { return ErrorReply("+CMS ERROR: ", kCmsTexts, code); }
 
-std::string SimulatedModem::CmeError(int code) const {
+std::string SimulatedModem::CmeError(int code) const { return ErrorReply("+CME ERROR: ", kCmeTexts, code); }
+
+std::string SimulatedModem::ErrorReply(std::string_view lead, const std::map<int, std::string>& texts, int code) const {
   if (cmee_ == 0) return "\r\nERROR\r\n";
-  const auto text = kCmeTexts.find(code);
-  if (cmee_ == 2 && text != kCmeTexts.end()) return "\r\n+CME ERROR: " + text->second + "\r\n";
-  return "\r\n+CME ERROR: " + std::to_string(code) + "\r\n";
+  const auto text = texts.find(code);
+  const std::string detail = cmee_ == 2 && text != texts.end() ? text->second : std::to_string(code);
+  return "\r\n" + std::string(lead) + detail + "\r\n";
 }
 
 std::string SimulatedModem::Range(const std::vector<std::string>& groups) const {

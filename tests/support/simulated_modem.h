@@ -16,6 +16,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/modem_profile.h"
@@ -101,10 +102,17 @@ class SimulatedModem {
   std::string Error() const { return "\r\n" + profile_.notSupported + "\r\n"; }
   std::string CmsError(int code) const;
   std::string CmeError(int code) const;
+  // The report of an error as AT+CMEE asks for it: plain, numeric or verbose.
+  std::string ErrorReply(std::string_view lead, const std::map<int, std::string>& texts, int code) const;
   std::string Range(const std::vector<std::string>& groups) const;
   std::string FinishData(const std::string& data, std::vector<std::string>& unsolicited);
   std::string Submit(const std::string& pdu, bool fromMemory, std::vector<std::string>& unsolicited);
   std::string SubmitText(const std::string& text, std::vector<std::string>& unsolicited);
+  // The refusal a test asked for, when one is due (it is used up).
+  std::optional<std::string> Refusal();
+  // Files an accepted submission: its reference, its status report and the
+  // news held for it; the reply.
+  std::string Accept(Submission submission, std::vector<std::string>& unsolicited);
   std::string ListMessages(const std::string& argument);
   std::string ReadMessage(int index);
   std::string DeleteMessages(const std::string& arguments, std::vector<std::string>& unsolicited);
