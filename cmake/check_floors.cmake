@@ -2,7 +2,7 @@
 # Run as: cmake -DSOURCE_DIR=... -DSTAMP=... -P check_floors.cmake
 #
 # Floors, lowest first: platform < base < sms < storage < modem < gateway
-# < integration, com < app < tools. A folder may include itself and the
+# < integration, com, web < app < tools. A folder may include itself and the
 # folders listed for it.
 set(allowed_platform platform)
 set(allowed_base platform base)
@@ -12,11 +12,12 @@ set(allowed_modem platform base sms storage modem)
 set(allowed_gateway platform base sms storage modem gateway)
 set(allowed_integration platform base sms storage modem gateway integration)
 set(allowed_com platform base sms storage modem gateway integration com)
-set(allowed_app platform base sms storage modem gateway integration com app)
-set(allowed_tools platform base sms storage modem gateway integration com app tools)
+set(allowed_web platform base sms storage modem gateway integration web)
+set(allowed_app platform base sms storage modem gateway integration com web app)
+set(allowed_tools platform base sms storage modem gateway integration com web app tools)
 
 set(violations "")
-foreach(folder platform base sms storage modem gateway integration com app tools)
+foreach(folder platform base sms storage modem gateway integration com web app tools)
   file(GLOB_RECURSE files "${SOURCE_DIR}/${folder}/*.h" "${SOURCE_DIR}/${folder}/*.cpp")
   foreach(file ${files})
     file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z_]+/")
