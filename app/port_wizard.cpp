@@ -3,6 +3,8 @@
 #include <cctype>
 
 #include "base/config_store.h"
+#include "modem/modem_probe.h"
+#include "platform/serial_enum.h"
 #include "platform/utf.h"
 
 namespace qm {
@@ -40,7 +42,21 @@ PortWizardResult RunPortWizard(ConfigStore& config, const DetectModemsFunction& 
             "The modem port is not set: set \"modem.port\" in the configuration, "
             "or start qmdriver in a terminal to choose one"};
   }
-  out << "The modem port is not set. Looking for modems...\n";
+  out << "The modem port is not set. ";
+  return ChoosePort(config, detect, in, out);
+}
+
+std::vector<PortWizardEntry> DetectAttachedModems(const ConfigStore& config) {
+  std::vector<PortWizardEntry> found;
+  for (const PortEntry& entry : DetectModems(EnumeratePorts(true), config)) {
+    found.push_back(PortWizardEntry{entry.friendlyName, entry.portName});
+  }
+  return found;
+}
+
+PortWizardResult ChoosePort(ConfigStore& config, const DetectModemsFunction& detect, std::istream& in,
+                            std::ostream& out) {
+  out << "Looking for modems...\n";
   const std::vector<PortWizardEntry> modems = detect ? detect() : std::vector<PortWizardEntry>{};
   if (modems.empty()) {
     out << "No modem was found.\n";

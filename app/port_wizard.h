@@ -34,6 +34,16 @@ struct PortWizardResult {
   std::string message;  // what happened, for the log
 };
 
+// The modems that answer on the machine's serial ports, probed with the
+// configuration's line settings. Ports another program holds are skipped.
+std::vector<PortWizardEntry> DetectAttachedModems(const ConfigStore& config);
+
+// Lists the modems `detect` finds and asks for one by number or a port
+// name; the choice goes to the configuration. Needs a terminal on `in`.
+PortWizardResult ChoosePort(ConfigStore& config, const DetectModemsFunction& detect, std::istream& in,
+                            std::ostream& out);
+
+// The first-run dialogue: says the port is not set, then ChoosePort.
 PortWizardResult RunPortWizard(ConfigStore& config, const DetectModemsFunction& detect, std::istream& in,
                                std::ostream& out, bool interactive);
 

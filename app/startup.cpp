@@ -35,7 +35,6 @@
 #include "integration/source_list.h"
 #include "integration/worker_pool.h"
 #include "modem/async_serial_emulator.h"
-#include "modem/modem_probe.h"
 #include "modem/modem_sender.h"
 #include "platform/autostart.h"
 #include "platform/desktop_notifications.h"
@@ -43,7 +42,6 @@
 #include "platform/file_util.h"
 #include "platform/instance_lock.h"
 #include "platform/key_store.h"
-#include "platform/serial_enum.h"
 #include "platform/signals.h"
 #include "platform/systemd_unit.h"
 #include "sms/message.h"
@@ -51,11 +49,6 @@
 
 namespace qm {
 namespace {
-
-std::string CurrentDirectory() {
-  char buf[4096];
-  return ::getcwd(buf, sizeof buf) != nullptr ? std::string(buf) : std::string(".");
-}
 
 std::unique_ptr<Logger> CreateLogger(const ConfigStore& config, unsigned instance, bool serviceProfile) {
   const std::string path =
@@ -70,14 +63,6 @@ std::unique_ptr<Logger> CreateLogger(const ConfigStore& config, unsigned instanc
 
 constexpr std::size_t kRequestWorkers = 4;
 constexpr std::size_t kRequestQueueLimit = 1000;
-
-std::vector<PortWizardEntry> DetectAttachedModems(const ConfigStore& config) {
-  std::vector<PortWizardEntry> found;
-  for (const PortEntry& entry : DetectModems(EnumeratePorts(true), config)) {
-    found.push_back(PortWizardEntry{entry.friendlyName, entry.portName});
-  }
-  return found;
-}
 
 // Everything the driver keeps running between start-up and exit. Members are
 // built in order and destroyed in reverse, after the threads have stopped.
@@ -312,7 +297,7 @@ int RunDriver(int argc, const char* const* argv) {
   const StartupOptions options = ParseCommandLine(commandLine);
   ApplySignalDefaults(!options.service);
   InitHttpClient();  // before any thread starts
-  const std::string programFolder = CurrentDirectory();
+  const std::string programFolder = CurrentFolder();
 
   // One copy per instance and data: the lock lies in the folder of the
   // instance's tables and configuration, so every way of starting the driver

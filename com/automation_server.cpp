@@ -10,6 +10,7 @@
 #include "com/automation_errors.h"
 #include "com/automation_services.h"
 #include "com/object_registry.h"
+#include "com/settings_object.h"
 #include "com/status_observers.h"
 #include "com/sync_waits.h"
 
@@ -89,6 +90,7 @@ struct AutomationServer::Bus {
   SyncWaits syncWaits;
   std::unique_ptr<AutomationServices> services;
   std::unique_ptr<Factory> factory;
+  std::unique_ptr<SettingsObject> settings;
   std::unique_ptr<sdbus::IProxy> busWatch;  // NameOwnerChanged: clients that leave
 };
 
@@ -105,6 +107,7 @@ std::string AutomationServer::Start(bool systemBus, unsigned instance) {
     bus->services = std::make_unique<AutomationServices>(
         AutomationServices{*bus->connection, context_, bus->registry, bus->observers, bus->syncWaits});
     bus->factory = std::make_unique<Factory>(*bus->connection, *bus->services);
+    bus->settings = std::make_unique<SettingsObject>(*bus->connection, kFactoryPath, context_);
     bus->busWatch = sdbus::createProxy(*bus->connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
     Bus* raw = bus.get();
     bus->busWatch->uponSignal("NameOwnerChanged")
@@ -136,6 +139,7 @@ void AutomationServer::Stop() {
   bus_->connection->leaveEventLoop();
   bus_->busWatch.reset();
   bus_->factory.reset();
+  bus_->settings.reset();
   bus_->registry.ReleaseAll();
   bus_.reset();
 }

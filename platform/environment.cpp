@@ -1,8 +1,11 @@
 #include "platform/environment.h"
 
+#include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -71,6 +74,23 @@ std::string ExecutablePath() {
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return {};
   return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string CurrentFolder() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) != nullptr ? std::string(buf) : std::string(".");
+}
+
+bool BecomeOwnerOf(const std::string& folder, std::string& why) {
+  struct stat st {};
+  if (::geteuid() != 0 || ::stat(folder.c_str(), &st) != 0 || st.st_uid == 0) return true;
+  const passwd* user = ::getpwuid(st.st_uid);
+  // Groups first: once the user id changes, they can no longer be set.
+  const bool switched = (user != nullptr ? ::initgroups(user->pw_name, user->pw_gid) == 0
+                                         : ::setgroups(0, nullptr) == 0) &&
+                        ::setgid(user != nullptr ? user->pw_gid : st.st_gid) == 0 && ::setuid(st.st_uid) == 0;
+  if (!switched) why = "cannot become the owner of " + folder + ": " + std::strerror(errno);
+  return switched;
 }
 
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }

@@ -38,6 +38,15 @@ std::string HomeDir();
 // unknown.
 std::string ExecutablePath();
 
+// The current working folder ("." when it cannot be told).
+std::string CurrentFolder();
+
+// A program run as root on the service's data becomes the user that owns
+// `folder` (its groups included), so the files it writes stay readable to
+// the service. Nothing happens for another user, or a folder root owns.
+// False, with the reason, when the switch fails.
+bool BecomeOwnerOf(const std::string& folder, std::string& why);
+
 // True when standard input is a terminal (someone can answer a question).
 bool StdinIsTerminal();
 // True when standard output is a terminal (someone reads what is printed).

@@ -50,4 +50,16 @@ InstanceLock InstanceLock::Acquire(const std::string& folder, const std::string&
   return lock;
 }
 
+LockHolder ProbeInstanceLock(const std::string& folder, const std::string& name) {
+  const std::string path = folder + "/" + name + ".lock";
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return errno == ENOENT ? LockHolder::kNobody : LockHolder::kUnknown;
+  int rc;
+  do {
+    rc = ::flock(fd.get(), LOCK_SH | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return LockHolder::kNobody;  // released with the descriptor
+  return errno == EWOULDBLOCK ? LockHolder::kProcess : LockHolder::kUnknown;
+}
+
 }  // namespace qm

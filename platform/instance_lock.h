@@ -44,4 +44,15 @@ class InstanceLock {
   UniqueFd fd_;
 };
 
+enum class LockHolder {
+  kNobody,   // free, or never made: no driver runs on this data
+  kProcess,  // a running driver holds it
+  kUnknown,  // the lock file cannot be read (another user's)
+};
+
+// Who holds "<folder>/<name>.lock", without creating or taking it for long:
+// for tools that must know whether the driver runs before they touch its
+// data.
+LockHolder ProbeInstanceLock(const std::string& folder, const std::string& name);
+
 }  // namespace qm

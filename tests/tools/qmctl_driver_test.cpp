@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -150,7 +152,6 @@ TEST(QmctlWithoutDriver, SaysSoWithExitThreeAndRefusesWrongUsageWithTwo) {
       {"at", "AT", "+CSQ"},
       {"memory", "remove", "first"},
       {"memory", "defrag"},
-      {"config", "get", "Colour"},
       {"config", "set", "ModemName", "x"},
       {"config", "set", "BaudRate", "fast"},
       {"config", "set", "DataBits", "256"},
@@ -337,6 +338,47 @@ TEST(QmctlOnModem, MemoryListsRemovesAndClearsTheStoredMessages) {
 
   driver.Signal(SIGTERM);
   EXPECT_EQ(driver.WaitExit(20s), 0);
+}
+
+// Settings by their configuration names: in the key store while the driver
+// is stopped, through the driver (which saves them) while it runs.
+TEST(QmctlConfig, ChangesStoredSettingsWhenStoppedAndTheDriversWhenRunning) {
+  test::PrivateBus bus;
+  test::DriverSandbox box{{{"status.time", "1"}}};
+  test::ScopedEnv home("HOME", box.Home());
+  test::ScopedEnv config("XDG_CONFIG_HOME", box.Home() + "/config");
+  const auto runDriver = [&box](const std::function<void()>& whileRunning) {
+    std::remove(box.UserFile("qmdriver.log").c_str());
+    test::DriverProcess driver(box, {"-noicon"});
+    ASSERT_TRUE(test::WaitForFileContaining(box.UserFile("qmdriver.log"), "Automation server on the session bus"));
+    whileRunning();
+    driver.Signal(SIGTERM);
+    EXPECT_EQ(driver.WaitExit(20s), 0);
+  };
+  runDriver([] {});  // the first start fills the key store
+
+  EXPECT_EQ(RunQmctl({"config", "set", "sender.timeout", "7000"}).out, "7000\n");
+  const Result stoppedBad = RunQmctl({"config", "set", "handler.1.command", "a\nb"});
+  EXPECT_EQ(stoppedBad.status, 2);
+  EXPECT_EQ(stoppedBad.err, "qmctl: a value is one line of text\n");
+  EXPECT_EQ(RunQmctl({"config", "get", "Timeout"}).status, 3);  // a property needs the driver
+
+  runDriver([] {
+    EXPECT_EQ(RunQmctl({"config", "get", "Timeout"}).out, "7\n");
+    EXPECT_EQ(RunQmctl({"config", "get", "sender.timeout", "--json"}).out, "{\"sender.timeout\":\"7000\"}\n");
+    EXPECT_EQ(RunQmctl({"config", "set", "sender.delete_after", "3"}).out, "3\n");
+    EXPECT_EQ(RunQmctl({"config", "get", "DeleteAfter"}).out, "3\n");
+    const Result list = RunQmctl({"config", "list"});
+    EXPECT_NE(list.out.find("\nmodem.port=Emulator\n"), std::string::npos) << list.out;
+    const Result bad = RunQmctl({"config", "set", "bad key", "1"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, "qmctl: a setting's name holds only letters, digits, '.', '_' and '-'\n");
+    EXPECT_EQ(RunQmctl({"config", "get", "no.such.key"}).status, 2);
+  });
+  // What the running driver saved is what a stopped one will start with.
+  EXPECT_EQ(RunQmctl({"config", "get", "sender.delete_after"}).out, "3\n");
+  EXPECT_EQ(RunQmctl({"config", "port", "ttyUSB3"}).out, "ttyUSB3\n");
+  EXPECT_EQ(RunQmctl({"config", "get", "modem.emulation"}).out, "0\n");
 }
 
 }  // namespace

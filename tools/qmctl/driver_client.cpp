@@ -52,6 +52,17 @@ DriverClient::DriverClient(const GlobalOptions& options) : options_(options), bu
 
 DriverClient::~DriverClient() = default;
 
+bool DriverClient::DriverOnBus() {
+  bool owned = false;
+  try {
+    const auto bus = sdbus::createProxy(*connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bus->callMethod("NameHasOwner").onInterface("org.freedesktop.DBus").withArguments(busName_).storeResultsTo(owned);
+  } catch (const sdbus::Error& error) {
+    throw Classify(error);
+  }
+  return owned;
+}
+
 std::string DriverClient::BusDescription() const { return options_.systemBus ? "the system bus" : "the session bus"; }
 
 RemoteObject DriverClient::Create(std::string_view className) {

@@ -112,6 +112,8 @@ class DriverClient {
   DriverClient& operator=(const DriverClient&) = delete;
 
   const std::string& busName() const { return busName_; }
+  // True when somebody owns the driver's name on the bus.
+  bool DriverOnBus();
   // "the session bus" or "the system bus".
   std::string BusDescription() const;
 

@@ -1,0 +1,16 @@
+// What a setting's name and value may hold when a user or a client sets one
+// by name: the store's file keeps one "key=value" per line, so a line break
+// in a value, or a "=" in a name, would turn into other settings.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+// Empty when `key` may name a setting, else why not.
+std::string SettingKeyProblem(std::string_view key);
+// Empty when `value` may be stored, else why not.
+std::string SettingValueProblem(std::string_view value);
+
+}  // namespace qm
