@@ -24,7 +24,8 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
   ASSERT_EQ(std::system(install.c_str()), 0);
   for (const char* file : {"bin/qmdriver", "bin/qmctl", "share/qmdriver/qmdriver.cfg",
                            "share/qmdriver/interfaces/org.quillmoor.GSM.ISMSDriver.xml",
-                           "share/dbus-1/system.d/org.quillmoor.GSM.conf", "lib/systemd/system/qmdriver.service",
+                           "share/dbus-1/system.d/org.quillmoor.GSM.conf", "share/dbus-1/system-services/org.quillmoor.GSM.service",
+                           "lib/systemd/system/qmdriver.service",
                            "lib/systemd/system/qmdriver@.service", "share/man/man1/qmdriver.1",
                            "share/man/man1/qmctl.1", "share/man/man5/qmdriver.cfg.5",
                            "share/bash-completion/completions/qmctl"}) {
@@ -42,13 +43,15 @@ TEST(InstalledDriver, StartsFromAnyFolderOnTheInstalledTemplateAndExplainsItself
                   "_init_completion() { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]};\n"
                   "  words=(\"${COMP_WORDS[@]}\"); cword=$COMP_CWORD; }\n"
                   "line() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=(); _qmctl; echo \"${COMPREPLY[*]}\"; }\n"
-                  "line qmctl mem; line qmctl --instance 2 memory r; line qmctl send --fl\n");
+                  "line qmctl mem; line qmctl --instance 2 memory r; line qmctl send --fl; line qmctl config p\n"
+                  "PATH=\"$2:$PATH\"; cd /; line qmctl config set modem.po\n");
   const std::string completed = prefix.File("completed.txt");
   ASSERT_EQ(std::system(("bash '" + prefix.File("complete.sh") + "' '" +
-                         prefix.File("share/bash-completion/completions/qmctl") + "' > '" + completed + "'")
+                         prefix.File("share/bash-completion/completions/qmctl") + "' '" + prefix.File("bin") + "' > '" + completed +
+                         "'")
                             .c_str()),
             0);
-  EXPECT_EQ(ReadFile(completed), "memory\nread remove\n--flash\n");
+  EXPECT_EQ(ReadFile(completed), "memory\nread remove\n--flash\nport\nmodem.port\n");
   const std::string installed = prefix.File("bin/qmdriver");
   DriverSandbox box(std::map<std::string, std::string>{{"status.time", "1"}});
 
