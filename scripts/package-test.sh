@@ -30,7 +30,8 @@ trap cleanup EXIT
 
 dpkg -i "$deb" >/dev/null
 for path in /usr/bin/qmdriver /usr/bin/qmctl /usr/share/qmdriver/qmdriver.cfg /usr/lib/systemd/system/qmdriver.service \
-            /usr/share/dbus-1/system.d/org.quillmoor.GSM.conf /usr/share/man/man5/qmdriver.cfg.5; do
+            /usr/share/dbus-1/system.d/org.quillmoor.GSM.conf /usr/share/dbus-1/system-services/org.quillmoor.GSM.service \
+            /usr/share/man/man5/qmdriver.cfg.5; do
   [[ -e "$path" ]] || { echo "[package] missing after install: $path"; exit 1; }
 done
 id -nG qmdriver | grep -qw dialout || { echo "[package] qmdriver is not in dialout"; exit 1; }
@@ -44,27 +45,38 @@ if ! dbus-send --system --type=method_call --dest=org.freedesktop.DBus / \
   bus_pid=$(dbus-daemon --system --fork --print-pid)
 fi
 
+# A setting changed before the first start goes to the service's key store,
+# written as the service's user even when root asks.
+[[ "$(qmctl --system config set sender.retries 5)" == 5 ]] || { echo "[package] config set failed"; exit 1; }
+left=$(find /var/lib/qmdriver ! -user qmdriver)
+[[ -z "$left" ]] || { echo "[package] files of another user in /var/lib/qmdriver: $left"; exit 1; }
+
 # As the unit runs it: its user, its folder, the service switch.
 # (setpriv execs the driver itself, so the stop signal below reaches it.)
 (cd /var/lib/qmdriver && exec setpriv --reuid=qmdriver --regid=qmdriver --init-groups /usr/bin/qmdriver -service) &
 driver_pid=$!
 ready=""
+log="/var/lib/qmdriver/Quillmoor SMS/qmdriver.log"
 for _ in $(seq 1 60); do
-  if out=$(qmctl --system status 2>&1) && grep -q "ready" <<<"$out"; then ready=1; break; fi
+  # Only once it owns its name: before that, a call would start a second
+  # copy through bus activation.
+  if grep -qs "Automation server on the system bus" "$log" && out=$(qmctl --system status 2>&1) &&
+     grep -q "ready" <<<"$out"; then ready=1; break; fi
   sleep 0.5
 done
 if [[ -z "$ready" ]]; then
   echo "[package] the service did not get ready:"; echo "$out"
-  tail -n 30 "/var/lib/qmdriver/Quillmoor SMS/qmdriver.log" 2>/dev/null || true
+  tail -n 30 "$log" 2>/dev/null || true
   exit 1
 fi
 echo "[package] qmctl --system status:"; sed 's/^/  /' <<<"$out"
+[[ "$(qmctl --system config get sender.retries)" == 5 ]] || { echo "[package] the service lost sender.retries"; exit 1; }
 kill -TERM "$driver_pid"
 status=0
 wait "$driver_pid" || status=$?
 driver_pid=""
 [[ $status -eq 0 ]] || { echo "[package] the service exited with $status on SIGTERM"; exit 1; }
-grep -q "Stopped" "/var/lib/qmdriver/Quillmoor SMS/qmdriver.log" || { echo "[package] no clean stop in the log"; exit 1; }
+grep -q "Stopped" "$log" || { echo "[package] no clean stop in the log"; exit 1; }
 
 dpkg -P qmdriver >/dev/null
 for path in /usr/bin/qmdriver /var/lib/qmdriver /usr/share/qmdriver; do
