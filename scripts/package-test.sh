@@ -34,6 +34,11 @@ for path in /usr/bin/qmdriver /usr/bin/qmctl /usr/share/qmdriver/qmdriver.cfg /u
             /usr/share/man/man5/qmdriver.cfg.5; do
   [[ -e "$path" ]] || { echo "[package] missing after install: $path"; exit 1; }
 done
+# The units as systemd reads them (where its tools are installed).
+if command -v systemd-analyze >/dev/null; then
+  SYSTEMD_LOG_LEVEL=warning systemd-analyze verify --man=no /usr/lib/systemd/system/qmdriver.service \
+    /usr/lib/systemd/system/qmdriver@.service || { echo "[package] systemd rejects the units"; exit 1; }
+fi
 id -nG qmdriver | grep -qw dialout || { echo "[package] qmdriver is not in dialout"; exit 1; }
 [[ "$(stat -c %U /var/lib/qmdriver)" == qmdriver ]] || { echo "[package] /var/lib/qmdriver is not qmdriver's"; exit 1; }
 
