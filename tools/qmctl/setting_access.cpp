@@ -8,6 +8,7 @@
 #include "base/setting_text.h"
 #include "platform/environment.h"
 #include "platform/instance_lock.h"
+#include "platform/key_store.h"
 #include "tools/qmctl/driver_client.h"
 
 namespace qm {
@@ -49,7 +50,14 @@ class RunningDriver final : public SettingAccess {
 class StoredSettings final : public SettingAccess {
  public:
   explicit StoredSettings(ConfigLocations where) : where_(std::move(where)) {
-    if (config_.LoadFromRegistry(where_.root, where_.subkey) || config_.LoadFromFile(where_.userFile)) return;
+    if (config_.LoadFromRegistry(where_.root, where_.subkey)) return;
+    // A key store this user may not read is no reason to show the template.
+    SysError error;
+    if (!ReadKeyValues(where_.root, where_.subkey, &error) && error.code != kErrFileNotFound) {
+      throw CommandFailure(ExitCode::kRefused, "cannot read " + KeyFilePath(where_.root, where_.subkey) + ": " +
+                                                   error.text);
+    }
+    if (config_.LoadFromFile(where_.userFile)) return;
     if (!config_.LoadFromFile(where_.templatePath)) {
       throw CommandFailure(ExitCode::kRefused, "no settings found: neither " + KeyFilePath(where_.root, where_.subkey) +
                                                    " nor " + where_.userFile + " nor the template " +
