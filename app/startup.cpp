@@ -46,6 +46,8 @@
 #include "platform/systemd_unit.h"
 #include "sms/message.h"
 #include "storage/table_setup.h"
+#include "web/session_token.h"
+#include "web/web_server.h"
 
 namespace qm {
 namespace {
@@ -109,6 +111,7 @@ class Driver {
   std::unique_ptr<MessageReplay> replay_;
   std::unique_ptr<SourceList> sources_;
   std::unique_ptr<AutomationServer> automation_;
+  std::unique_ptr<WebServer> web_;
   std::unique_ptr<Gateway> gateway_;
   std::unique_ptr<CServiceThread> commandThread_;
   std::unique_ptr<SMSSourceThread> sourceThread_;
@@ -173,6 +176,7 @@ void Driver::StopThreads() {
   // of every thread wakes on its stop, and each is joined before anything it
   // uses is saved or destroyed.
   sender_->SignalStop();
+  web_->Stop();       // before the command thread and the tables its requests use
   handlers_->Stop();  // a command handler being waited for is not waited for any longer
   sources_->Stop();   // a fetch in progress ends: its process group, transfer or query is cut
   sourceThread_->Stop();
@@ -235,7 +239,12 @@ int Driver::Run() {
   sources_->Load(config_);
   gateway_ = std::make_unique<Gateway>(
       GatewayContext{config_, *log_, tables_, *transport_, *sender_, commands_, *timers_, *frame_, counters_});
-  gateway_->SetObservers(handlerEvents_.get());
+  // The web server's event streams hear the message flows on their way to
+  // the handlers and automation clients.
+  web_ = std::make_unique<WebServer>(WebContext{config_, *log_, tables_, commands_, *transport_, counters_,
+                                                gateway_->UssdWaiters(), gateway_->Snapshot(), options_.instance},
+                                     handlerEvents_.get());
+  gateway_->SetObservers(&web_->Observers());
   commandThread_ = std::make_unique<CServiceThread>(commands_, *gateway_);
   automation_ = std::make_unique<AutomationServer>(AutomationContext{
       config_, *log_, tables_, commands_, *transport_, *sender_, counters_, *handlers_, gateway_->UssdWaiters(),
@@ -245,6 +254,7 @@ int Driver::Run() {
       [this](int32_t id, MessageStatus status) { automation_->StatusChanged(id, status); });
   gateway_->SetUssdFollower([this](const std::string& text, uint32_t code, const std::string& recipient) {
     automation_->UssdReplied(text, code, recipient);
+    web_->UssdReplied(text, code);
   });
 
   if (tray && config_.GetString("modem.port").empty()) {
@@ -267,6 +277,14 @@ int Driver::Run() {
   StartThreads();
   // Without its bus the driver runs on; the reason is in the log.
   automation_->Start(!tray, options_.instance);
+  bool newToken = false;
+  const std::string token = SessionToken(config_, newToken);
+  if (newToken) SaveConfiguration(config_, locations_);
+  // The only place the token is shown: the console's address with it.
+  if (const std::string console = web_->Start(token); !console.empty()) {
+    log_->Write(LogLevel::kDetail, WebConsoleLine(console));
+    if (StdoutIsTerminal()) std::cout << WebConsoleLine(console) << '\n' << std::flush;
+  }
 
   if (tray) {
     if (config_.GetInt("start.bubble") != 0) {

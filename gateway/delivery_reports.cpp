@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/logger.h"
+#include "gateway/driver_counters.h"
 #include "gateway/number_match.h"
 #include "gateway/user_notices.h"
 #include "storage/table_setup.h"
@@ -79,6 +80,7 @@ bool DeliveryReports::Apply(StatusReport& report) {
     context_.log.Write(LogLevel::kError, "Error saving the sent table: " + sent.LastError().text);
   }
 
+  if (delivered) context_.counters.deliveredTotal += 1;
   report.id = static_cast<int32_t>(ReadUnsigned(row[kSentUniqueIdColumn]));
   report.custom = UnescapeFieldText(row[kSentCustomColumn], separator);
   if (observers_) {

@@ -1,7 +1,8 @@
 // The counters of a running driver.
 //
-// Threads: `received` belongs to the command thread; the failure counter is
-// changed by the command thread and read by any (the status file).
+// Threads: `received` belongs to the command thread; the failure counter and
+// the totals are changed by the command thread and read by any (the status
+// file, the web server's metrics).
 #pragma once
 
 #include <atomic>
@@ -25,6 +26,15 @@ class DriverCounters {
     }
   }
   int Failures() const { return failures_.load(); }
+
+  // Totals since start, only ever rising (what monitoring rates are made of).
+  std::atomic<uint64_t> sentTotal{0};
+  std::atomic<uint64_t> failedTotal{0};  // finally failed, after the retries
+  std::atomic<uint64_t> receivedTotal{0};
+  std::atomic<uint64_t> deliveredTotal{0};  // positive delivery reports
+  std::atomic<uint64_t> retries{0};         // failed submissions queued again
+  std::atomic<uint64_t> reconnects{0};
+  std::atomic<int64_t> lastSubmission{0};  // Unix time of the last message sent; 0: none yet
 
  private:
   std::atomic<int> failures_{0};

@@ -151,6 +151,7 @@ void IncomingMessages::OnIncoming(std::unique_ptr<SMSMessage> message) {
     return;
   }
   context_.counters.received += 1;
+  context_.counters.receivedTotal += 1;
   log.Write(LogLevel::kDetail, "Got SMS from " + message->from);
   if (IsDuplicate(*message)) {
     log.Write(LogLevel::kDetail, "Duplicated SMS ignored");

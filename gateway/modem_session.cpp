@@ -4,6 +4,7 @@
 
 #include "base/config_store.h"
 #include "base/logger.h"
+#include "gateway/driver_counters.h"
 #include "gateway/driver_timers.h"
 #include "gateway/memory_listing.h"
 #include "gateway/modem_capabilities.h"
@@ -195,6 +196,7 @@ void ModemSession::CheckConnection() {
 }
 
 void ModemSession::Reconnect() {
+  context_.counters.reconnects += 1;
   context_.commands.Push(DriverCommand(CMD_DISCONNECT, kReconnecting));
   context_.commands.Push(DriverCommand(CMD_CONNECT));
 }

@@ -7,6 +7,7 @@
 #include "gateway/outbox.h"
 #include "gateway/user_notices.h"
 #include "modem/modem_sender.h"
+#include "platform/clock.h"
 #include "storage/message_rows.h"
 #include "storage/table_setup.h"
 
@@ -42,11 +43,13 @@ void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, SendOutcome
   const int retries = config.GetInt("sender.retries");
   if (outcome == SendOutcome::kFailed && retries > 0 && message->attempts < static_cast<uint32_t>(retries)) {
     message->attempts += 1;
+    context_.counters.retries += 1;
     outbox_.Requeue(*message, false);
     outbox_.DispatchNext();
   } else if (!sent) {
     file(false);
     context_.counters.CountFailure(true);
+    context_.counters.failedTotal += 1;
     if (observers_) {
       observers_->StatusChanged(message->id, MessageStatus::kFailed);
       observers_->MessageFiled(*message, false);
@@ -63,6 +66,8 @@ void SendOutcomes::OnSendResult(std::unique_ptr<SMSMessage> message, SendOutcome
   } else {
     file(true);
     context_.counters.CountFailure(false);
+    context_.counters.sentTotal += 1;
+    context_.counters.lastSubmission = UnixNow();
     if (observers_) {
       observers_->StatusChanged(message->id, MessageStatus::kSent);
       observers_->MessageFiled(*message, true);

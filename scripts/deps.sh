@@ -11,6 +11,8 @@ PACKAGES=(
   libmariadb-dev mariadb-server mariadb-client socat nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   adduser util-linux  # the package test: the service user, setpriv
+  libcpp-httplib-dev python3-prometheus-client  # the web server; its /metrics test parses with the Prometheus parser
+  chromium  # the web console's browser test (DevTools over --remote-debugging-pipe, python3 stdlib only)
 )
 
 missing=()
