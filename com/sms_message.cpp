@@ -12,6 +12,7 @@
 #include "sms/pdu_encoder.h"
 #include "storage/file_database.h"
 #include "storage/message_rows.h"
+#include "storage/outgoing_rows.h"
 #include "storage/table_format.h"
 #include "storage/table_setup.h"
 
@@ -83,27 +84,26 @@ const char* MessageStatusName(uint32_t status) {
 }
 
 std::optional<StoredStatus> LookUpStoredStatus(const TableSet& tables, uint32_t id) {
-  const std::string key = std::to_string(id);
-  Row row;
-  if (tables.outbox && tables.outbox->FindEqual(kUniqueIdColumnOfRows, key, row) == 1) {
-    return StoredStatus{kStatusPending};
+  const std::optional<OutgoingRow> found = FindOutgoingRow(tables, id);
+  if (!found) return std::nullopt;
+  switch (found->place) {
+    case OutgoingPlace::kOutbox:
+      return StoredStatus{kStatusPending};
+    case OutgoingPlace::kFailed:
+      return StoredStatus{kStatusFailed};
+    case OutgoingPlace::kSent:
+      break;
   }
-  // Filed rows are searched from the newest: a message just sent is near the end.
-  if (tables.failed && tables.failed->FindLastEqual(kUniqueIdColumnOfRows, key, row) == 1) {
-    return StoredStatus{kStatusFailed};
-  }
-  if (tables.sent && tables.sent->FindLastEqual(kUniqueIdColumnOfRows, key, row) == 1 &&
-      row.size() > static_cast<std::size_t>(kSentReferenceColumn)) {
-    const auto flags = static_cast<uint32_t>(ReadDecimal(row[kFlagsColumn]));
-    StoredStatus stored;
-    stored.status = (flags & kFlagDelivered) != 0      ? kStatusDelivered
-                    : (flags & kFlagNotDelivered) != 0 ? kStatusNotDelivered
-                                                       : kStatusSent;
-    stored.reference = static_cast<uint32_t>(ReadDecimal(row[kSentReferenceColumn]));
-    stored.hasReference = true;
-    return stored;
-  }
-  return std::nullopt;
+  const Row& row = found->row;
+  if (row.size() <= static_cast<std::size_t>(kSentReferenceColumn)) return std::nullopt;
+  const auto flags = static_cast<uint32_t>(ReadDecimal(row[kFlagsColumn]));
+  StoredStatus stored;
+  stored.status = (flags & kFlagDelivered) != 0      ? kStatusDelivered
+                  : (flags & kFlagNotDelivered) != 0 ? kStatusNotDelivered
+                                                     : kStatusSent;
+  stored.reference = static_cast<uint32_t>(ReadDecimal(row[kSentReferenceColumn]));
+  stored.hasReference = true;
+  return stored;
 }
 
 CSMSMessage::CSMSMessage(AutomationServices& services, const std::string& path)

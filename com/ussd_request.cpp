@@ -1,7 +1,6 @@
 #include "com/ussd_request.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -15,8 +14,6 @@
 
 namespace qm {
 namespace {
-
-std::atomic<uint32_t> g_ussdSequence{0};
 
 // One SendSync waiting for the reply to its request number.
 struct ReplyWait {
@@ -41,8 +38,6 @@ struct ReplyWait {
 };
 
 }  // namespace
-
-uint32_t NextUssdSequenceNumber() { return g_ussdSequence.fetch_add(1) + 1; }
 
 CUSSDRequest::CUSSDRequest(AutomationServices& services, const std::string& path)
     : AdaptorInterfaces(services.connection, path), services_(services) {
@@ -75,8 +70,8 @@ void CUSSDRequest::SendWithReply(const sdbus::ObjectPath& observer) {
 
 void CUSSDRequest::SendSync(sdbus::Result<std::string>&& result, uint32_t nTimeout) {
   const auto start = std::chrono::steady_clock::now();
-  const uint32_t number = NextUssdSequenceNumber();
   USSDSyncObserverQueue& waiters = services_.driver.ussdWaiters;
+  const uint32_t number = waiters.NextRequestNumber();
   try {
     Guarded([&] {
       waiters.Add(number, static_cast<int>(std::min<uint32_t>(nTimeout, INT32_MAX)));

@@ -19,9 +19,6 @@
 
 namespace qm {
 
-// The next number of the process-wide USSD request sequence (from 1).
-uint32_t NextUssdSequenceNumber();
-
 class CUSSDRequest final
     : public AutomationObject,
       public sdbus::AdaptorInterfaces<org::quillmoor::GSM::IUSSDRequest_adaptor, sdbus::Properties_adaptor> {

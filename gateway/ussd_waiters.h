@@ -6,6 +6,7 @@
 // is read before it is taken, and nothing blocks while it is held.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -32,6 +33,9 @@ class USSDSyncObserverQueue {
   explicit USSDSyncObserverQueue(Clock clock = {});
   USSDSyncObserverQueue(const USSDSyncObserverQueue&) = delete;
   USSDSyncObserverQueue& operator=(const USSDSyncObserverQueue&) = delete;
+
+  // The next request number (from 1), for every client of the queue alike.
+  uint32_t NextRequestNumber() { return sequence_.fetch_add(1) + 1; }
 
   // A new waiter at the end, waiting from now.
   void Add(uint32_t requestNumber, int timeoutSeconds);
@@ -64,6 +68,7 @@ class USSDSyncObserverQueue {
   };
 
   Clock clock_;
+  std::atomic<uint32_t> sequence_{0};
   std::mutex mutex_;
   std::deque<Waiter> waiters_;
 };

@@ -17,6 +17,7 @@
 #include "sms/pdu_encoder.h"
 #include "storage/file_database.h"
 #include "storage/message_rows.h"
+#include "storage/outgoing_rows.h"
 #include "storage/table_setup.h"
 #include "web/api_input.h"
 #include "web/metrics_text.h"
@@ -31,11 +32,6 @@ using namespace std::chrono_literals;
 // that the id it answers can be looked up at once; a busier command thread
 // still gets the message, only later.
 constexpr auto kOutboxWait = 5s;
-
-// USSD request numbers of the web API: above the ones the automation
-// server counts from 1, in the same queue of waiters.
-constexpr uint32_t kFirstUssdNumber = 0x80000000u;
-std::atomic<uint32_t> g_ussdSequence{0};
 
 ApiAnswer JsonAnswer(int status, const json& body) { return ApiAnswer{status, JsonText(body)}; }
 
@@ -112,21 +108,18 @@ ApiAnswer WebApi::Send(std::string_view body) {
 ApiAnswer WebApi::Message(std::string_view idText) const {
   const Parsed<int32_t> id = ParseMessageId(idText);
   if (!id.ok()) return ErrorAnswer(400, id.error);
-  const std::string key = std::to_string(id.value);
-  const TableSet& tables = context_.tables;
-  Row row;
-  // As the automation server looks: the outbox first (a message is filed
-  // before its outbox row goes), then the filed rows from the newest.
-  if (tables.outbox && tables.outbox->FindEqual(kUniqueIdColumnOfRows, key, row) == 1) {
-    return JsonAnswer(200, RowJson(row, MessageTable::kOutbox));
+  const std::optional<OutgoingRow> found = FindOutgoingRow(context_.tables, id.value);
+  if (found) {
+    switch (found->place) {
+      case OutgoingPlace::kOutbox:
+        return JsonAnswer(200, RowJson(found->row, MessageTable::kOutbox));
+      case OutgoingPlace::kFailed:
+        return JsonAnswer(200, RowJson(found->row, MessageTable::kFailed));
+      case OutgoingPlace::kSent:
+        return JsonAnswer(200, RowJson(found->row, MessageTable::kSent));
+    }
   }
-  if (tables.failed && tables.failed->FindLastEqual(kUniqueIdColumnOfRows, key, row) == 1) {
-    return JsonAnswer(200, RowJson(row, MessageTable::kFailed));
-  }
-  if (tables.sent && tables.sent->FindLastEqual(kUniqueIdColumnOfRows, key, row) == 1) {
-    return JsonAnswer(200, RowJson(row, MessageTable::kSent));
-  }
-  return ErrorAnswer(404, "no outgoing message has the id " + key);
+  return ErrorAnswer(404, "no outgoing message has the id " + std::to_string(id.value));
 }
 
 ApiAnswer WebApi::List(MessageTable table, const std::multimap<std::string, std::string>& params) const {
@@ -141,8 +134,8 @@ ApiAnswer WebApi::Ussd(std::string_view body, std::stop_token stop) {
   const UssdInput& in = input.value;
   const LinkStatus link = context_.transport.GetStatus();
   if (!LinkUp(link)) return ErrorAnswer(503, "the modem is not connected");
-  const uint32_t number = kFirstUssdNumber + (g_ussdSequence.fetch_add(1) % kFirstUssdNumber);
   USSDSyncObserverQueue& waiters = context_.ussdWaiters;
+  const uint32_t number = waiters.NextRequestNumber();
   waiters.Add(number, in.timeoutSeconds);
   // The command thread adds it to the outbox and dispatches it.
   context_.commands.Push(DriverCommand(CMD_SOURCE_MESSAGE, 0, std::make_unique<USSDRequest>(in.code)));
