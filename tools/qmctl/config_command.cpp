@@ -197,7 +197,8 @@ int RunProperty(const Arguments& parsed, const Setting* setting, const std::stri
 }
 
 int RunKey(const Arguments& parsed, const std::string& key, const std::string* value) {
-  const std::unique_ptr<SettingAccess> settings = OpenSettings(parsed.global());
+  const std::unique_ptr<SettingAccess> settings =
+      OpenSettings(parsed.global(), value ? SettingUse::kChange : SettingUse::kRead);
   if (value) settings->Set(key, *value);
   const std::optional<std::string> now = settings->Get(key);
   if (!now) throw CommandFailure(ExitCode::kUsage, "there is no setting " + key);
@@ -211,7 +212,7 @@ int RunKey(const Arguments& parsed, const std::string& key, const std::string* v
 
 int RunPort(const Arguments& parsed, const std::vector<std::string>& words) {
   if (words.size() > 2) return UsageError("config port takes at most one PORT", kUsage);
-  const std::unique_ptr<SettingAccess> settings = OpenSettings(parsed.global());
+  const std::unique_ptr<SettingAccess> settings = OpenSettings(parsed.global(), SettingUse::kChange);
   // The probes use the instance's line settings and port rules.
   ConfigStore config;
   for (const auto& [key, value] : settings->List()) config.SetString(key, value);
@@ -254,7 +255,7 @@ int RunConfig(const CommandArgs& args) {
   if (action == "port") return RunPort(*parsed, words);
   if (action == "list") {
     if (words.size() != 1) return UsageError("config list takes no KEY", kUsage);
-    return PrintSettings(OpenSettings(parsed->global())->List(), parsed->global().json);
+    return PrintSettings(OpenSettings(parsed->global(), SettingUse::kRead)->List(), parsed->global().json);
   }
   const bool set = action == "set";
   if (!set && action != "get") return UsageError("unknown config action '" + action + "'", kUsage);
@@ -264,7 +265,7 @@ int RunConfig(const CommandArgs& args) {
   const std::string* value = set ? &words[2] : nullptr;
   if (words.size() == 1) {
     // The properties of a running driver; the stored settings of a stopped one.
-    const std::unique_ptr<SettingAccess> settings = OpenSettings(parsed->global());
+    const std::unique_ptr<SettingAccess> settings = OpenSettings(parsed->global(), SettingUse::kRead);
     if (!settings->DriverRuns()) return PrintSettings(settings->List(), parsed->global().json);
     DriverClient client(parsed->global());
     RemoteObject driver = client.Create("SMSDriver");

@@ -97,7 +97,7 @@ class StoredSettings final : public SettingAccess {
 
 }  // namespace
 
-std::unique_ptr<SettingAccess> OpenSettings(const GlobalOptions& options) {
+std::unique_ptr<SettingAccess> OpenSettings(const GlobalOptions& options, SettingUse use) {
   // The driver on the bus is the one to ask; without a bus, or with nobody
   // on it, its lock tells whether a driver runs on these settings anyway.
   std::optional<std::string> busProblem;
@@ -109,6 +109,10 @@ std::unique_ptr<SettingAccess> OpenSettings(const GlobalOptions& options) {
   ConfigLocations where = MakeConfigLocations(options.instance, CurrentFolder(), options.systemBus);
   switch (ProbeInstanceLock(where.userFolder, MutexName(options.instance))) {
     case LockHolder::kProcess:
+      if (use == SettingUse::kRead) {
+        std::fprintf(stderr, "qmctl: the driver runs but cannot be reached; these are its saved settings\n");
+        return std::make_unique<StoredSettings>(std::move(where));
+      }
       throw CommandFailure(ExitCode::kNoDriver, "the driver runs but cannot be reached" +
                                                     (busProblem ? " (" + *busProblem + ")" : " on the bus") +
                                                     "; its settings stay untouched while it runs");

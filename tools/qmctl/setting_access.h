@@ -25,8 +25,11 @@ class SettingAccess {
   virtual void Set(const std::string& key, const std::string& value) = 0;
 };
 
-// The driver when it runs, else its stored settings. Throws CommandFailure
-// when neither can be reached.
-std::unique_ptr<SettingAccess> OpenSettings(const GlobalOptions& options);
+enum class SettingUse { kRead, kChange };
+
+// The driver when it runs, else its stored settings. A driver that runs but
+// cannot be reached (no bus in this shell) still lets its saved settings be
+// read, never changed. Throws CommandFailure when neither can be reached.
+std::unique_ptr<SettingAccess> OpenSettings(const GlobalOptions& options, SettingUse use);
 
 }  // namespace qm
