@@ -358,7 +358,7 @@ TEST(QmctlConfig, ChangesStoredSettingsWhenStoppedAndTheDriversWhenRunning) {
   runDriver([] {});  // the first start fills the key store
 
   EXPECT_EQ(RunQmctl({"config", "set", "sender.timeout", "7000"}).out, "7000\n");
-  const Result stoppedBad = RunQmctl({"config", "set", "handler.1.command", "a\nb"});
+  const Result stoppedBad = RunQmctl({"config", "set", "handler.0.cmd", "a\nb"});
   EXPECT_EQ(stoppedBad.status, 2);
   EXPECT_EQ(stoppedBad.err, "qmctl: a value is one line of text\n");
   EXPECT_EQ(RunQmctl({"config", "get", "Timeout"}).status, 3);  // a property needs the driver

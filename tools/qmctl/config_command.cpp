@@ -24,7 +24,7 @@ constexpr char kUsage[] =
     "       qmctl config set KEY VALUE\n"
     "       qmctl config port [PORT]\n"
     "Reads or changes the settings of a driver instance (--instance N, --system).\n"
-    "KEY is a configuration name (modem.port, sender.timeout, handler.1.command, ...;\n"
+    "KEY is a configuration name (modem.port, sender.timeout, handler.0.cmd, ...;\n"
     "see qmdriver.cfg(5)). With the driver running, it applies and saves the change;\n"
     "settings read at connection take effect at the next one. With the driver\n"
     "stopped, the change goes straight to the instance's key store, where the\n"
@@ -212,7 +212,9 @@ int RunKey(const Arguments& parsed, const std::string& key, const std::string* v
 
 int RunPort(const Arguments& parsed, const std::vector<std::string>& words) {
   if (words.size() > 2) return UsageError("config port takes at most one PORT", kUsage);
-  const std::unique_ptr<SettingAccess> settings = OpenSettings(parsed.global(), SettingUse::kChange);
+  const bool choosing = words.size() == 2 || StdinIsTerminal();
+  const std::unique_ptr<SettingAccess> settings =
+      OpenSettings(parsed.global(), choosing ? SettingUse::kChange : SettingUse::kRead);
   // The probes use the instance's line settings and port rules.
   ConfigStore config;
   for (const auto& [key, value] : settings->List()) config.SetString(key, value);
