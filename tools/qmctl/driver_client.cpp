@@ -102,6 +102,9 @@ void DriverClient::Dispatch(std::chrono::milliseconds limit, int wakeFd) {
     while (connection_->processPendingRequest()) {
     }
   } catch (const sdbus::Error& error) {
+    // A signal (Ctrl-C ending "watch") may cut a bus call short; the caller
+    // looks at its stop and dispatches again.
+    if (error.getName() == "System.Error.EINTR") return;
     throw Classify(error);
   }
 }
