@@ -269,6 +269,8 @@ inline constexpr FeatureRule kFeatureRules[] = {
 
 inline constexpr std::string_view kTextInvalidReply = "Invalid modem reply (see log for details)";
 inline constexpr std::string_view kTitleProblems = "Connected, but some problems found";
+inline constexpr std::string_view kTextPinNotResent =
+    "The SIM refused the PIN in modem.pin; it is not sent again until modem.pin changes. ";
 inline constexpr std::string_view kTitleConnectionFailed = "Connection failed";
 inline constexpr std::string_view kTextConnectionFailed =
     "The connection with the modem can't be established. Please read help or contact the technical support.";

@@ -111,6 +111,10 @@ bool ModemInfo::HandleReply(const InitStep& step, const AsyncEvent& e) {
     case ReplyHandling::kErrorReported:
       if (line) return false;
       if (IsError(e)) Report(step.text, &e, step.reply == ReplyHandling::kErrorReported);
+      // Only a modem that says so tells a wrong PIN from one not needed.
+      if (step.reply == ReplyHandling::kPinError && IsError(e) && EqualsIgnoreCase(e.text, "incorrect password")) {
+        refusedPin_ = config_.GetString("modem.pin");
+      }
       return true;
     case ReplyHandling::kNotifySetting:
       if (line) return false;
@@ -183,7 +187,12 @@ InitState ModemInfo::NextState(const InitStep& step) {
     case NextChoice::kFixedState:
       break;
     case NextChoice::kPinOrCmeeSupport:
-      return config_.GetInt("modem.use_pin") != 0 ? InitState::kAwaitPin : InitState::kAwaitCmeeSupport;
+      if (config_.GetInt("modem.use_pin") == 0) return InitState::kAwaitCmeeSupport;
+      if (!refusedPin_.empty() && config_.GetString("modem.pin") == refusedPin_) {
+        if (notify_) notify_(std::string(kTitleProblems), std::string(kTextPinNotResent));
+        return InitState::kAwaitCmeeSupport;
+      }
+      return InitState::kAwaitPin;
     case NextChoice::kSmscOrCustom:
       if (!SmscAddress().empty()) return InitState::kAwaitSmsc;
       [[fallthrough]];

@@ -92,6 +92,10 @@ class ModemInfo {
   bool problems_ = false;
   std::string model_;
   std::array<std::string, 3> memories_;
+  // The PIN the SIM called incorrect. Kept across connections and not sent
+  // again until "modem.pin" changes: every reconnection would try it, and
+  // the third wrong try locks the SIM.
+  std::string refusedPin_;
 };
 
 }  // namespace qm

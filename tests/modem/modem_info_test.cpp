@@ -175,6 +175,17 @@ TEST_F(InitSequenceTest, WrongPinAndSimStillLoadingAreNoFailures) {
   EXPECT_EQ(notes_, (std::vector<Notification>{{kProblems, "While entering PIN code: Incorrect password. "}}));
   EXPECT_FALSE(info_.Problems());
   EXPECT_EQ(info_.Failures(), 0u);
+
+  // The refused PIN is not tried again at the next connection (three wrong
+  // tries lock the SIM), until the user changes it.
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(std::count(sent_.begin(), sent_.end(), "AT+CPIN=0000\r\n"), 0);
+  EXPECT_EQ(notes_.front().second,
+            "The SIM refused the PIN in modem.pin; it is not sent again until modem.pin changes. ");
+  config_.SetString("modem.pin", "2468");
+  overrides_.erase("AT+CPIN=0000\r\n");
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(sent_[1], "AT+CPIN=2468\r\n");
 }
 
 TEST_F(InitSequenceTest, SmscAddressAndCustomCommands) {
