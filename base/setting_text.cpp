@@ -13,8 +13,6 @@ bool IsKeyCharacter(char c) {
          c == '-';
 }
 
-}  // namespace
-
 std::string SettingKeyProblem(std::string_view key) {
   if (key.empty()) return "a setting needs a name";
   if (key.size() > kMaxKey) return "a setting's name has at most " + std::to_string(kMaxKey) + " characters";
@@ -31,6 +29,13 @@ std::string SettingValueProblem(std::string_view value) {
     if (c == '\n' || c == '\r' || c == '\0') return "a value is one line of text";
   }
   return {};
+}
+
+}  // namespace
+
+std::string SettingProblem(std::string_view key, std::string_view value) {
+  std::string problem = SettingKeyProblem(key);
+  return problem.empty() ? SettingValueProblem(value) : problem;
 }
 
 }  // namespace qm

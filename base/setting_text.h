@@ -8,9 +8,8 @@
 
 namespace qm {
 
-// Empty when `key` may name a setting, else why not.
-std::string SettingKeyProblem(std::string_view key);
-// Empty when `value` may be stored, else why not.
-std::string SettingValueProblem(std::string_view value);
+// Empty when `key` may name a setting and `value` may be stored under it,
+// else why not (the name's problem first).
+std::string SettingProblem(std::string_view key, std::string_view value);
 
 }  // namespace qm

@@ -33,9 +33,7 @@ std::string SettingsObject::Get(const std::string& key) {
 
 void SettingsObject::Set(const std::string& key, const std::string& value) {
   Guarded([&] {
-    std::string problem = SettingKeyProblem(key);
-    if (problem.empty()) problem = SettingValueProblem(value);
-    if (!problem.empty()) throw InvalidArg(problem);
+    if (const std::string problem = SettingProblem(key, value); !problem.empty()) throw InvalidArg(problem);
     driver_.config.SetString(key, value);
     // The polling timer runs on its own; everything else is read when used.
     if (key == "receiver.polling_time" && driver_.setPollingTimer) {

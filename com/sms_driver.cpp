@@ -165,10 +165,6 @@ std::string ErrorText(uint32_t code) {
   return code == 0 ? std::string() : ::qm::ErrorStr(static_cast<int>(std::min<uint32_t>(code, INT32_MAX)));
 }
 
-bool LinkBusy(LinkStatus status) {
-  return status == LinkStatus::kReady || status == LinkStatus::kConfiguring || status == LinkStatus::kBusy;
-}
-
 // One port detection at a time in the process: two would open the same ports.
 std::atomic<bool> wizardRunning{false};
 
@@ -271,7 +267,7 @@ void CSMSDriver::Connect(sdbus::Result<>&& result) {
   AnswerGuarded(result, [&] {
     AsyncSerialComm& transport = services_.driver.transport;
     const LinkStatus status = transport.GetStatus();
-    if (LinkBusy(status)) return result.returnResults();
+    if (IsLinkUpOrComing(status)) return result.returnResults();
     if (status == LinkStatus::kError) return result.returnError(Failure(kTextCannotConnect));
     // The command thread opens the port; the reply follows once it has
     // tried, and the connection goes on in the background.
@@ -310,7 +306,7 @@ void CSMSDriver::Disconnect(sdbus::Result<>&& result) {
 void CSMSDriver::OpenConfigWizard(sdbus::Result<>&& result) {
   AnswerGuarded(result, [&] {
     const LinkStatus status = services_.driver.transport.GetStatus();
-    if (LinkBusy(status)) return result.returnResults();
+    if (IsLinkUpOrComing(status)) return result.returnResults();
     if (status == LinkStatus::kError) return result.returnError(Failure(kTextCannotConnect));
     if (wizardRunning.exchange(true)) return result.returnError(Failure(kTextCancelled));
     // The flag was clear, so this object's previous detection is over.

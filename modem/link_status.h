@@ -17,4 +17,12 @@ enum class LinkStatus : int {
 // "disconnected", "ready", "configuring", "busy", "error".
 std::string_view LinkStatusText(LinkStatus status);
 
+// Connected: ready, or busy with a command.
+constexpr bool IsLinkUp(LinkStatus status) { return status == LinkStatus::kReady || status == LinkStatus::kBusy; }
+
+// Connected or on the way there: a Connect would change nothing.
+constexpr bool IsLinkUpOrComing(LinkStatus status) {
+  return IsLinkUp(status) || status == LinkStatus::kConfiguring;
+}
+
 }  // namespace qm

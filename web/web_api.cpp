@@ -35,8 +35,6 @@ constexpr auto kOutboxWait = 5s;
 
 ApiAnswer JsonAnswer(int status, const json& body) { return ApiAnswer{status, JsonText(body)}; }
 
-bool LinkUp(LinkStatus status) { return status == LinkStatus::kReady || status == LinkStatus::kBusy; }
-
 Rows AllRows(const FileDatabase* table) {
   // The row id is never empty, so this is every row, in key (= filing) order.
   return table ? table->SelectNotEqual(kRowIdColumn, "", 0) : Rows{};
@@ -66,7 +64,7 @@ json WebApi::StatusJson() const {
   const LinkStatus link = context_.transport.GetStatus();
   const ModemSnapshot modem = context_.modem.Get();
   const FileDatabase* outbox = context_.tables.outbox.get();
-  return json{{"connected", LinkUp(link)},
+  return json{{"connected", IsLinkUp(link)},
               {"status_code", static_cast<int>(link)},
               {"status_text", std::string(LinkStatusText(link))},
               {"modem", modem.model},
@@ -133,7 +131,7 @@ ApiAnswer WebApi::Ussd(std::string_view body, std::stop_token stop) {
   if (!input.ok()) return ErrorAnswer(400, input.error);
   const UssdInput& in = input.value;
   const LinkStatus link = context_.transport.GetStatus();
-  if (!LinkUp(link)) return ErrorAnswer(503, "the modem is not connected");
+  if (!IsLinkUp(link)) return ErrorAnswer(503, "the modem is not connected");
   USSDSyncObserverQueue& waiters = context_.ussdWaiters;
   const uint32_t number = waiters.NextRequestNumber();
   waiters.Add(number, in.timeoutSeconds);
@@ -163,10 +161,7 @@ ApiAnswer WebApi::Ussd(std::string_view body, std::stop_token stop) {
 
 ApiAnswer WebApi::Connect() {
   // A link that is up or on its way stays as it is.
-  const LinkStatus link = context_.transport.GetStatus();
-  if (link != LinkStatus::kReady && link != LinkStatus::kConfiguring && link != LinkStatus::kBusy) {
-    context_.commands.Push(DriverCommand(CMD_CONNECT));
-  }
+  if (!IsLinkUpOrComing(context_.transport.GetStatus())) context_.commands.Push(DriverCommand(CMD_CONNECT));
   return JsonAnswer(202, json::object());
 }
 
@@ -201,7 +196,7 @@ std::string WebApi::Metrics() const {
   GaugeReadings gauges;
   gauges.outboxMessages = outbox ? std::max(outbox->Count(), 0) : 0;
   gauges.signalPercent = std::clamp(context_.modem.Get().signalPercent, 0, 100);
-  gauges.linkUp = LinkUp(context_.transport.GetStatus());
+  gauges.linkUp = IsLinkUp(context_.transport.GetStatus());
   gauges.now = static_cast<int64_t>(UnixNow());
   return DriverMetricsText(context_.counters, gauges);
 }

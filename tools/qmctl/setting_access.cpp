@@ -80,9 +80,9 @@ class StoredSettings final : public SettingAccess {
   }
 
   void Set(const std::string& key, const std::string& value) override {
-    std::string problem = SettingKeyProblem(key);
-    if (problem.empty()) problem = SettingValueProblem(value);
-    if (!problem.empty()) throw CommandFailure(ExitCode::kUsage, problem);
+    if (const std::string problem = SettingProblem(key, value); !problem.empty()) {
+      throw CommandFailure(ExitCode::kUsage, problem);
+    }
     config_.SetString(key, value);
     if (!SaveConfiguration(config_, where_)) {
       throw CommandFailure(ExitCode::kRefused, "cannot save the settings in " +
