@@ -22,6 +22,7 @@ class RunningDriver final : public SettingAccess {
       : client_(options), settings_(client_, kSettingsPath, "Settings", Owner::kDriver) {}
 
   bool DriverRuns() const override { return true; }
+  bool OnBus() { return client_.DriverOnBus(); }
 
   std::map<std::string, std::string> List() override {
     return settings_.Ask<std::map<std::string, std::string>>("List", kCallTimeout);
@@ -102,7 +103,8 @@ std::unique_ptr<SettingAccess> OpenSettings(const GlobalOptions& options, Settin
   // on it, its lock tells whether a driver runs on these settings anyway.
   std::optional<std::string> busProblem;
   try {
-    if (DriverClient(options).DriverOnBus()) return std::make_unique<RunningDriver>(options);
+    auto driver = std::make_unique<RunningDriver>(options);
+    if (driver->OnBus()) return driver;
   } catch (const CommandFailure& failure) {
     busProblem = failure.what();
   }
